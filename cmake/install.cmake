@@ -1,0 +1,26 @@
+# Installs the library, its headers (kept in their layer folders, so that
+# includes read the same inside and outside the tree), a CMake package
+# config for find_package(zu CONFIG) and a pkg-config file.
+include(CMakePackageConfigHelpers)
+
+install(TARGETS zu EXPORT zuTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+foreach(header IN LISTS ZU_HEADERS)
+  get_filename_component(dir ${header} DIRECTORY)
+  install(FILES ${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zu/${dir})
+endforeach()
+
+install(EXPORT zuTargets NAMESPACE zu:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/zu)
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/zuConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/zuConfig.cmake
+  INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/zu)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/zuConfigVersion.cmake
+  COMPATIBILITY SameMinorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/zuConfig.cmake ${PROJECT_BINARY_DIR}/zuConfigVersion.cmake
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/zu)
+
+set(ZU_PC_REQUIRES "${ZU_PC_REQUIRES}")
+configure_file(${PROJECT_SOURCE_DIR}/cmake/zu.pc.in ${PROJECT_BINARY_DIR}/zu.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/zu.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
