@@ -6,11 +6,8 @@ include(CMakePackageConfigHelpers)
 install(TARGETS zu EXPORT zuTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-foreach(header IN LISTS ZU_HEADERS)
-  get_filename_component(dir ${header} DIRECTORY)
-  install(FILES ${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zu/${dir})
-endforeach()
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zu)
 
 install(EXPORT zuTargets NAMESPACE zu:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/zu)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/zuConfig.cmake.in

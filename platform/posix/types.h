@@ -1,0 +1,41 @@
+/*
+** Fixed-width Win32 types and the interlocked counters, for builds without
+** the Windows headers. Included through platform/win32.h only.
+*/
+#pragma once
+
+#include <atomic>
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+
+/* LONG and DWORD stay 32 bits on 64-bit builds, as on Windows. */
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef uint32_t DWORD;
+typedef uint16_t WORD;
+typedef uint8_t BYTE;
+typedef int32_t BOOL;
+typedef unsigned int UINT;
+typedef char CHAR;
+typedef const char* LPCSTR;
+typedef char* LPSTR;
+typedef void* LPVOID;
+typedef void* HANDLE;
+
+#ifndef TRUE
+#define TRUE 1
+#define FALSE 0
+#endif
+
+/* Interlocked counters: full-barrier read-modify-write, like their Windows
+** originals. They return the new value. */
+inline LONG InterlockedIncrement(volatile LONG* target) {
+  return std::atomic_ref<LONG>(*const_cast<LONG*>(target)).fetch_add(1) + 1;
+}
+inline LONG InterlockedDecrement(volatile LONG* target) {
+  return std::atomic_ref<LONG>(*const_cast<LONG*>(target)).fetch_sub(1) - 1;
+}
+inline LONG ReadAcquire(const volatile LONG* source) {
+  return std::atomic_ref<LONG>(*const_cast<LONG*>(source)).load(std::memory_order_acquire);
+}
