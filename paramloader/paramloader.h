@@ -70,6 +70,12 @@ struct MacAddress {
   bool operator==(const MacAddress&) const = default;
 };
 
+/* One class's table, as the class chain lists them. */
+struct FieldTable {
+  const FieldDescriptor* rows;
+  int count;
+};
+
 class RecordStream;
 
 class ParamLoader {
@@ -83,6 +89,10 @@ class ParamLoader {
   virtual ~ParamLoader() = default;
   virtual bool Serialize(RecordStream& stream, bool asRecord) const = 0;
   virtual void* KeyFieldAddress();
+  /* The field tables of the class chain, most basic class first, as
+  ** Serialize walks them: stores up to max tables and returns how many the
+  ** chain has. */
+  virtual int FieldTables(FieldTable* tables, int max) const = 0;
 
   const void* FieldAddress(const FieldDescriptor* row) const {
     return reinterpret_cast<const char*>(this) + row->offset;
@@ -218,6 +228,12 @@ class Record : public Base {
     return nullptr;
   }
   const char* TypeTag() const override { return Self::kTag; }
+  int FieldTables(FieldTable* tables, int max) const override {
+    int n = 0;
+    if constexpr (Base::kHasTable) n = Base::FieldTables(tables, max);
+    if (n < max) tables[n] = FieldTable{Self::kFields, Self::kFieldCount};
+    return n + 1;
+  }
   bool Serialize(RecordStream& stream, bool asRecord) const override {
     bool ok = true;
     if (asRecord) ok = stream.BeginRecord(zustring(this->TypeTag()));
@@ -229,6 +245,21 @@ class Record : public Base {
     return ok;
   }
 };
+
+/* Calls visit(row, address) for every row of the record's class chain, in
+** the order Serialize writes them, with the address of the member the row
+** describes. Lets a host print, fill or compare any record by its rows. */
+template <class Visitor>
+void ForEachField(ParamLoader& record, Visitor&& visit) {
+  constexpr int kMaxDepth = 8;
+  FieldTable tables[kMaxDepth];
+  int n = record.FieldTables(tables, kMaxDepth);
+  for (int t = 0; t < n && t < kMaxDepth; ++t) {
+    for (int i = 0; i < tables[t].count; ++i) {
+      visit(&tables[t].rows[i], record.FieldAddress(&tables[t].rows[i]));
+    }
+  }
+}
 
 /* A record class that adds no fields to its base: only its tag differs. */
 template <class Self, class Base>

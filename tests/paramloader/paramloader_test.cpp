@@ -398,3 +398,33 @@ TEST(SharedRecord, ReferenceCountsDecideDestruction) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Record, FieldWalkFollowsTheSerializedOrder) {
+  TestReplicated replicated;
+  std::vector<std::string> keys;
+  ForEachField(replicated, [&](const FieldDescriptor* row, void* address) {
+    keys.push_back(row->key);
+    EXPECT_EQ(address, replicated.FieldAddress(row));
+  });
+  std::vector<std::string> written;
+  for (const std::string& call : Serialized(replicated, false)) {
+    written.push_back(call.substr(call.find(' ') + 1, call.find('=') - call.find(' ') - 1));
+  }
+  EXPECT_EQ(keys, written);
+  EXPECT_EQ(keys, (std::vector<std::string>{"REP_VERSION", "REP_HOST", "REP_KEY", "RULE_ID",
+                                            "REP_HOST"}));
+
+  // Filling every field by its row reaches the members themselves.
+  TestAddress address;
+  ForEachField(address, [](const FieldDescriptor* row, void* field) {
+    if (row->type == FIELD_INT) *static_cast<int32_t*>(field) = 77;
+    if (row->type == FIELD_STRING || row->type == FIELD_KEY) *static_cast<zustring*>(field) = "t";
+  });
+  EXPECT_EQ(address.control, 77);
+  EXPECT_EQ(address.name, "t");
+  EXPECT_EQ(address.creator, "t");
+}
+
+}  // namespace

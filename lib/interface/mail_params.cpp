@@ -1,0 +1,4 @@
+/*
+** Field tables of the mail records.
+*/
+#include "lib/interface/mail_params.h"

@@ -1,0 +1,4 @@
+/*
+** Field tables of the mail user records.
+*/
+#include "lib/interface/mailuser_params.h"

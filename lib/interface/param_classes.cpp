@@ -1,0 +1,64 @@
+/*
+** The factory: a table of tags and constructors, sorted once and searched
+** by halves.
+*/
+#include "lib/interface/param_classes.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+struct FactoryEntry {
+  const char* tag;
+  ParamLoader* (*create)();
+};
+
+template <class T>
+ParamLoader* Create() {
+  return new T;
+}
+
+#define ZU_FACTORY_ENTRY(Class) {Class::kTag, &Create<Class>},
+
+const FactoryEntry kEntries[] = {
+    ZU_FACTORY_SERVICES(ZU_FACTORY_ENTRY) ZU_FACTORY_NETWORK(ZU_FACTORY_ENTRY)
+        ZU_FACTORY_WEB(ZU_FACTORY_ENTRY) ZU_FACTORY_MAIL(ZU_FACTORY_ENTRY)
+            ZU_FACTORY_MAILUSER(ZU_FACTORY_ENTRY) ZU_FACTORY_VPN(ZU_FACTORY_ENTRY)
+                ZU_FACTORY_USER(ZU_FACTORY_ENTRY)};
+constexpr int kEntryCount = sizeof kEntries / sizeof kEntries[0];
+
+bool ByTag(const FactoryEntry& a, const FactoryEntry& b) {
+  return std::strcmp(a.tag, b.tag) < 0;
+}
+
+struct SortedEntries {
+  FactoryEntry entries[kEntryCount];
+  SortedEntries() {
+    std::copy(kEntries, kEntries + kEntryCount, entries);
+    std::sort(entries, entries + kEntryCount, ByTag);
+  }
+};
+
+const FactoryEntry* Sorted() {
+  static const SortedEntries sorted;
+  return sorted.entries;
+}
+
+}  // namespace
+
+ParamLoader* CreateParamByTag(const char* tag) {
+  const FactoryEntry* entries = Sorted();
+  const FactoryEntry probe{tag, nullptr};
+  const FactoryEntry* hit = std::lower_bound(entries, entries + kEntryCount, probe, ByTag);
+  if (hit == entries + kEntryCount || std::strcmp(hit->tag, tag) != 0) return nullptr;
+  return hit->create();
+}
+
+int FactoryTagCount() {
+  return kEntryCount;
+}
+
+const char* FactoryTag(int index) {
+  return index >= 0 && index < kEntryCount ? Sorted()[index].tag : nullptr;
+}

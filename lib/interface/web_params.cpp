@@ -1,0 +1,4 @@
+/*
+** Field tables of the web records.
+*/
+#include "lib/interface/web_params.h"
