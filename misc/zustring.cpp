@@ -31,8 +31,13 @@ zustring::Block* zustring::NewBlock(const char* s, unsigned n) {
   return block;
 }
 
+/* A sole holder frees without the interlocked decrement: no other string
+** can take a new reference to a block that only this one holds. */
 void zustring::Release(Block* block) {
-  if (block && InterlockedDecrement(&block->refCount) == 0) std::free(block);
+  if (!block) return;
+  if (ReadAcquire(&block->refCount) == 1 || InterlockedDecrement(&block->refCount) == 0) {
+    std::free(block);
+  }
 }
 
 zustring::zustring(const char* s, unsigned n) {
