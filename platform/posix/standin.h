@@ -1,0 +1,26 @@
+/*
+** Where the stand-in keeps its state, for the stand-in's own sources only
+** (library code never includes this).
+**
+** The root directory is named by the environment variable ZU_WIN32_ROOT; by
+** default it is ~/.zu-win32 (or /tmp/zu-win32-UID without a home). It holds
+** the registry database, the certificate stores and standin.conf, a text
+** file of name=value lines that configures what the stand-in reports, e.g.
+**
+**     windows.version=6.1.7601
+**     advapi32.RegRenameKey=0
+**
+** Both are read at every use, so a test may change them between calls.
+*/
+#pragma once
+
+#include <string>
+
+namespace standin {
+
+/* The root directory, created when missing; no trailing separator. */
+std::string Root();
+/* The value of name in ROOT/standin.conf, or fallback when it is not set. */
+std::string Setting(const char* name, const char* fallback);
+
+}  // namespace standin
