@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <string>
 
 #include "platform/posix/standin.h"
 #include "platform/win32.h"
@@ -87,3 +89,150 @@ std::string Setting(const char* name, const char* fallback) {
 }
 
 }  // namespace standin
+
+namespace {
+
+/* The DLL entry points that the library looks up at run time. */
+struct KnownEntry {
+  const char* module;
+  const char* name;
+  FARPROC address;
+};
+const char* const knownModules[] = {"advapi32", "kernel32"};
+/* Through void (*)(), the type that any function pointer may pass as. */
+template <typename Function>
+FARPROC AsFarProc(Function* function) {
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
+}
+const KnownEntry knownEntries[] = {
+    {"advapi32", "RegRenameKey", AsFarProc(&RegRenameKey)},
+};
+
+/* The index of a known module in knownModules, or -1; the name may carry a
+** directory and the extension ".dll". */
+int FindModule(const char* name) {
+  if (!name) return -1;
+  if (const char* slash = std::strrchr(name, '\\')) name = slash + 1;
+  if (const char* slash = std::strrchr(name, '/')) name = slash + 1;
+  std::string base(name);
+  if (base.size() > 4 && _stricmp(base.c_str() + base.size() - 4, ".dll") == 0) {
+    base.resize(base.size() - 4);
+  }
+  for (int i = 0; i < static_cast<int>(std::size(knownModules)); ++i) {
+    if (_stricmp(base.c_str(), knownModules[i]) == 0) return i;
+  }
+  return -1;
+}
+
+}  // namespace
+
+HMODULE LoadLibraryA(LPCSTR lpLibFileName) {
+  int index = FindModule(lpLibFileName);
+  if (index < 0) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  return reinterpret_cast<HMODULE>(static_cast<intptr_t>(0x10000 * (index + 1)));
+}
+
+FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
+  intptr_t index = reinterpret_cast<intptr_t>(hModule) / 0x10000 - 1;
+  if (reinterpret_cast<intptr_t>(hModule) % 0x10000 != 0 || index < 0 ||
+      index >= static_cast<intptr_t>(std::size(knownModules))) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  const char* module = knownModules[index];
+  for (const KnownEntry& entry : knownEntries) {
+    if (std::strcmp(entry.module, module) != 0 || std::strcmp(entry.name, lpProcName) != 0) {
+      continue;
+    }
+    std::string setting = std::string(module) + "." + entry.name;
+    if (standin::Setting(setting.c_str(), "1") == "0") break;
+    return entry.address;
+  }
+  SetLastError(ERROR_PROC_NOT_FOUND);
+  return nullptr;
+}
+
+BOOL FreeLibrary(HMODULE hLibModule) {
+  return hLibModule ? TRUE : FALSE;
+}
+
+namespace {
+
+/* Decodes one UTF-8 sequence at s (n bytes left); returns its length, or 0
+** for an invalid, overlong or truncated sequence (then *code is unset). */
+int DecodeUtf8(const unsigned char* s, int n, char32_t* code) {
+  unsigned char c = s[0];
+  if (c < 0x80) {
+    *code = c;
+    return 1;
+  }
+  int length;
+  char32_t value, minimum;
+  if ((c & 0xE0) == 0xC0) {
+    length = 2, value = c & 0x1F, minimum = 0x80;
+  } else if ((c & 0xF0) == 0xE0) {
+    length = 3, value = c & 0x0F, minimum = 0x800;
+  } else if ((c & 0xF8) == 0xF0) {
+    length = 4, value = c & 0x07, minimum = 0x10000;
+  } else {
+    return 0;
+  }
+  if (n < length) return 0;
+  for (int i = 1; i < length; ++i) {
+    if ((s[i] & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (s[i] & 0x3F);
+  }
+  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  *code = value;
+  return length;
+}
+
+}  // namespace
+
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                        LPWSTR lpWideCharStr, int cchWideChar) {
+  bool utf8 = CodePage == CP_UTF8;
+  if ((!utf8 && CodePage != CP_ACP && CodePage != 1252 && CodePage != 28591) || !lpMultiByteStr ||
+      cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0 ||
+      (cchWideChar > 0 && !lpWideCharStr)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const unsigned char* s = reinterpret_cast<const unsigned char*>(lpMultiByteStr);
+  int n = cbMultiByte == -1 ? static_cast<int>(std::strlen(lpMultiByteStr)) + 1 : cbMultiByte;
+  int out = 0;
+  auto put = [&](char16_t unit) {
+    if (cchWideChar > 0 && out < cchWideChar) lpWideCharStr[out] = unit;
+    ++out;
+  };
+  for (int i = 0; i < n;) {
+    char32_t code = s[i];
+    int length = 1;
+    if (utf8) {
+      length = DecodeUtf8(s + i, n - i, &code);
+      if (length == 0) {
+        if (dwFlags & MB_ERR_INVALID_CHARS) {
+          SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+          return 0;
+        }
+        code = 0xFFFD;
+        length = 1;
+      }
+    }
+    if (code >= 0x10000) {
+      put(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+      put(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+    } else {
+      put(static_cast<char16_t>(code));
+    }
+    i += length;
+  }
+  if (cchWideChar > 0 && out > cchWideChar) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  return out;
+}

@@ -22,3 +22,14 @@ int _vsnprintf(char* buffer, size_t size, const char* format, va_list args) {
   if (n < 0 || static_cast<size_t>(n) >= size) return -1;
   return n;
 }
+
+int _strnicmp(const char* a, const char* b, size_t n) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(a);
+  const unsigned char* q = reinterpret_cast<const unsigned char*>(b);
+  for (; n > 0; --n, ++p, ++q) {
+    int c = std::tolower(*p);
+    int d = std::tolower(*q);
+    if (c != d || c == 0) return c - d;
+  }
+  return 0;
+}

@@ -13,3 +13,6 @@ int _stricmp(const char* a, const char* b);
 ** of characters written, or -1 when the text and its terminator do not fit;
 ** the buffer then holds a truncated text. */
 int _vsnprintf(char* buffer, size_t size, const char* format, va_list args);
+
+/* As _stricmp over at most n characters. */
+int _strnicmp(const char* a, const char* b, size_t n);

@@ -39,3 +39,34 @@ inline LONG InterlockedDecrement(volatile LONG* target) {
 inline LONG ReadAcquire(const volatile LONG* source) {
   return std::atomic_ref<LONG>(*const_cast<LONG*>(source)).load(std::memory_order_acquire);
 }
+
+typedef uintptr_t ULONG_PTR;
+typedef BYTE* LPBYTE;
+typedef DWORD* LPDWORD;
+/* UTF-16 code units, as on Windows (wchar_t is 32 bits here). */
+typedef char16_t WCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+
+typedef struct _SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+/* System error codes shared by the stand-in's DLLs. */
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
+#define ERROR_BAD_PATHNAME 161L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
