@@ -17,6 +17,7 @@
 #else
 
 #include "platform/posix/types.h"
+#include "platform/posix/winerror.h"
 #include "platform/posix/msvcrt.h"
 #include "platform/posix/kernel32.h"
 #include "platform/posix/ws2_32.h"

@@ -77,15 +77,6 @@ typedef FILETIME* PFILETIME;
 #define REG_MULTI_SZ 7
 #define REG_QWORD 11
 
-/* Registry error codes besides the shared ones of types.h. */
-#define ERROR_BADDB 1009L
-#define ERROR_BADKEY 1010L
-#define ERROR_CANTOPEN 1011L
-#define ERROR_CANTREAD 1012L
-#define ERROR_CANTWRITE 1013L
-#define ERROR_REGISTRY_IO_FAILED 1016L
-#define ERROR_KEY_DELETED 1018L
-
 /* Key names are at most 255 characters, value names at most 16383. */
 LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                       PHKEY phkResult);

@@ -2,6 +2,9 @@
 ** Kernel functions: files through handles, directory search, version and
 ** system information, last error, message texts (kernel32.cpp).
 ** Included through platform/win32.h only.
+**
+** Paths given to these calls may use either separator: a backslash is taken
+** as '/', as Windows takes '/' as a backslash.
 */
 #pragma once
 
@@ -9,6 +12,8 @@
 
 /* Handles of files and sockets are descriptors; -1 is no handle. */
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
+
+#define MAX_PATH 260
 
 /* The calling thread's last error (shared with WSAGetLastError). */
 DWORD GetLastError();
@@ -26,6 +31,44 @@ typedef struct _FILETIME {
   DWORD dwLowDateTime;
   DWORD dwHighDateTime;
 } FILETIME;
+
+#define FILE_ATTRIBUTE_READONLY 0x00000001
+#define FILE_ATTRIBUTE_HIDDEN 0x00000002
+#define FILE_ATTRIBUTE_SYSTEM 0x00000004
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
+
+#define IO_REPARSE_TAG_SYMLINK 0xA000000CL
+
+typedef struct _WIN32_FIND_DATAA {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;
+  DWORD dwReserved1;
+  CHAR cFileName[MAX_PATH];
+  CHAR cAlternateFileName[14];
+} WIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
+
+/* Directory search. The pattern's last part may hold the wildcards * and ?,
+** matched without regard to case ("*.*" matches every name). Entries come
+** "." and ".." first, then in the order of their upper-case names, as NTFS
+** lists them. The search takes its list of names when it starts. Attributes
+** are derived from the file's status: a directory is DIRECTORY, a regular
+** file ARCHIVE (plus READONLY without the owner's write permission), any
+** other kind of file SYSTEM; a symbolic link adds REPARSE_POINT (with
+** IO_REPARSE_TAG_SYMLINK in dwReserved0) to its target's attributes, and a
+** dangling one has REPARSE_POINT alone. Failures: ERROR_PATH_NOT_FOUND
+** (no such directory), ERROR_FILE_NOT_FOUND (nothing matches),
+** ERROR_NO_MORE_FILES at the end of the search. */
+HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
+BOOL FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data);
+BOOL FindClose(HANDLE search);
 
 /* Run-time lookup of the few DLL entry points the library asks for by name.
 ** A module is known by its name (case-insensitive, ".dll" optional); an

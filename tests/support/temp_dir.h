@@ -14,8 +14,8 @@ class TempDir {
   TempDir() {
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
-      std::filesystem::path candidate = std::filesystem::temp_directory_path() /
-                                        ("zu-test-" + std::to_string(random()));
+      std::filesystem::path candidate =
+          std::filesystem::temp_directory_path() / ("zu-test-" + std::to_string(random()));
       if (std::filesystem::create_directory(candidate)) {
         path_ = candidate.string();
         return;
