@@ -203,13 +203,17 @@ bool ReadXmlText(const zustring& text, unsigned& position, zustring& out) {
 void XmlEscape(zustring& text) {
   const char* s = text.c_str();
   unsigned length = text.Length();
-  unsigned first = 0;
-  while (first < length && !NeedsEscape(s[first])) ++first;
-  if (first == length) return;
-  zustring escaped(s, first);
-  escaped.Reserve(0, 5);
-  for (unsigned i = first; i < length; ++i) {
-    switch (s[i]) {
+  unsigned run = 0;
+  while (run < length && !NeedsEscape(s[run])) ++run;
+  if (run == length) return;
+  zustring escaped;
+  escaped.Reserve(length + length / 4, 5);
+  // Runs of plain characters are copied at once (a count of 0 would mean
+  // "to the NUL" to Append, so empty runs are skipped).
+  for (unsigned start = 0;;) {
+    if (run > start) escaped.Append(s + start, static_cast<int>(run - start));
+    if (run == length) break;
+    switch (s[run]) {
       case '"':
         escaped.Append("&quot;", 6);
         break;
@@ -219,12 +223,11 @@ void XmlEscape(zustring& text) {
       case '<':
         escaped.Append("&lt;", 4);
         break;
-      case '>':
-        escaped.Append("&gt;", 4);
-        break;
       default:
-        escaped.Append(s + i, 1);
+        escaped.Append("&gt;", 4);
     }
+    start = ++run;
+    while (run < length && !NeedsEscape(s[run])) ++run;
   }
   text = escaped;
 }

@@ -306,6 +306,35 @@ BOOL FindClose(HANDLE search) {
   return TRUE;
 }
 
+BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
+  if (!lpExistingFileName || !lpNewFileName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::string from = standin::NativePath(lpExistingFileName);
+  std::string to = standin::NativePath(lpNewFileName);
+  int rc = (dwFlags & MOVEFILE_REPLACE_EXISTING)
+               ? rename(from.c_str(), to.c_str())
+               : renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+  if (rc != 0) {
+    SetLastError(errno == EEXIST ? ERROR_ALREADY_EXISTS : standin::ErrorFromErrno(errno));
+    return FALSE;
+  }
+  if (dwFlags & MOVEFILE_WRITE_THROUGH) {
+    // The rename is done; making its directory entry durable is best effort.
+    size_t slash = to.rfind('/');
+    std::string directory = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : to.substr(0, slash);
+    int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+      fsync(fd);
+      close(fd);
+    }
+  }
+  return TRUE;
+}
+
 namespace {
 
 /* The DLL entry points that the library looks up at run time. */

@@ -12,6 +12,10 @@
 // clang-format off
 #include <winsock2.h>
 #include <windows.h>
+#include <shlwapi.h>
+#include <direct.h>
+#include <io.h>
+#include <stdio.h>
 // clang-format on
 
 #else

@@ -70,6 +70,15 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
 BOOL FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data);
 BOOL FindClose(HANDLE search);
 
+#define MOVEFILE_REPLACE_EXISTING 0x00000001
+#define MOVEFILE_COPY_ALLOWED 0x00000002
+#define MOVEFILE_WRITE_THROUGH 0x00000008
+/* Renames a file or directory in one step; with MOVEFILE_REPLACE_EXISTING
+** it takes the place of an existing file atomically, else an existing
+** target fails with ERROR_ALREADY_EXISTS. MOVEFILE_WRITE_THROUGH returns
+** only when the new name is on the disk. Both separators accepted. */
+BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
+
 /* Run-time lookup of the few DLL entry points the library asks for by name.
 ** A module is known by its name (case-insensitive, ".dll" optional); an
 ** entry point can be hidden with the stand-in setting "<dll>.<entry>=0",

@@ -138,6 +138,9 @@ TEST(XmlEscape, EscapesFourCharactersAndRoundTrips) {
   zustring text("a\"b&c<d>e'f");
   XmlEscape(text);
   EXPECT_EQ(text, "a&quot;b&amp;c&lt;d&gt;e'f");
+  zustring leading("<&>\"x\"");
+  XmlEscape(leading);
+  EXPECT_EQ(leading, "&lt;&amp;&gt;&quot;x&quot;");
   zustring plain("\x01\x7F\xFF text");
   XmlEscape(plain);
   EXPECT_EQ(plain, "\x01\x7F\xFF text");
