@@ -12,11 +12,16 @@
 // clang-format off
 #include <winsock2.h>
 #include <windows.h>
+#include <shlwapi.h>
+#include <direct.h>
+#include <io.h>
+#include <stdio.h>
 // clang-format on
 
 #else
 
 #include "platform/posix/types.h"
+#include "platform/posix/winerror.h"
 #include "platform/posix/msvcrt.h"
 #include "platform/posix/kernel32.h"
 #include "platform/posix/ws2_32.h"

@@ -16,11 +16,19 @@
 
 #include <string>
 
+#include "platform/posix/types.h"
+
 namespace standin {
 
 /* The root directory, created when missing; no trailing separator. */
 std::string Root();
 /* The value of name in ROOT/standin.conf, or fallback when it is not set. */
 std::string Setting(const char* name, const char* fallback);
+
+/* path with every backslash turned into '/': the stand-in's calls take
+** both separators, as Windows does. */
+std::string NativePath(const char* path);
+/* The Win32 error code for a C library error number. */
+DWORD ErrorFromErrno(int error);
 
 }  // namespace standin

@@ -1,0 +1,333 @@
+// File-system and process utilities: directory listing, path queries and
+// the wildcard search on real directories; the matchers and the line
+// scanners on their own.
+#include "misc/fsutil.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace {
+
+using Listing = std::vector<std::pair<std::string, uint32_t>>;
+
+Listing List(const std::string& directory) {
+  Listing listing;
+  DirHandle* dir = OpenDir(directory.c_str());
+  if (!dir) return listing;
+  DirEntry entry;
+  DirEntry* result;
+  for (int i = 0; i < 1000 && (ReadDirEntry(dir, &entry, &result), result); ++i) {
+    EXPECT_EQ(result, &entry);
+    listing.emplace_back(entry.Name, entry.Type);
+  }
+  CloseDir(dir);
+  return listing;
+}
+
+TEST(FsUtil, DirectoryListing) {
+  TempDir temp;
+  EXPECT_EQ(List(temp.path()), (Listing{{".", 4}, {"..", 4}}));
+
+  temp.Write("b.txt", "bb");
+  temp.Write("A.txt", "a");
+  temp.MakeDir("c");
+  std::filesystem::create_symlink(temp / "missing", temp / "dangling");
+  EXPECT_EQ(List(temp.path()),
+            (Listing{{".", 4}, {"..", 4}, {"A.txt", 8}, {"b.txt", 8}, {"c", 4}, {"dangling", 0}}));
+
+  // Backslashes are accepted in the caller's path.
+  temp.Write("c/inner", "");
+  std::string backslashed = temp.path() + "\\c";
+  EXPECT_EQ(List(backslashed), (Listing{{".", 4}, {"..", 4}, {"inner", 8}}));
+
+  // ReadDir delivers into one process-wide entry.
+  DirHandle* dir = OpenDir((temp / "c").c_str());
+  ASSERT_NE(dir, nullptr);
+  DirEntry* first = ReadDir(dir);
+  ASSERT_NE(first, nullptr);
+  EXPECT_STREQ(first->Name, ".");
+  EXPECT_EQ(ReadDir(dir), first);
+  EXPECT_STREQ(first->Name, "..");
+  EXPECT_STREQ(ReadDir(dir)->Name, "inner");
+  EXPECT_EQ(ReadDir(dir), nullptr);
+  EXPECT_EQ(ReadDir(dir), nullptr);
+  CloseDir(dir);
+  CloseDir(nullptr);
+
+  EXPECT_EQ(OpenDir((temp / "missing").c_str()), nullptr);
+  EXPECT_EQ(OpenDir((temp / "A.txt").c_str()), nullptr);
+  DirEntry entry;
+  DirEntry* result = &entry;
+  EXPECT_EQ(ReadDirEntry(nullptr, &entry, &result), 0);
+  EXPECT_EQ(result, nullptr);
+}
+
+TEST(FsUtil, DirectoryPathLimit) {
+  // The directory text may have 257 characters: with the separator, the
+  // star and the terminator the search pattern fills 260 bytes.
+  TempDir temp;
+  std::string path = temp.path();
+  if (path.size() > 150) GTEST_SKIP() << "temporary directory path too long";
+  while (path.size() + 101 < 257) path.append("/").append(100, 'd');
+  path.append("/");
+  path.append(257 - path.size(), 'e');
+  ASSERT_EQ(path.size(), 257u);
+  std::filesystem::create_directories(path);
+  std::string longer = path.substr(0, path.size() - 1) + "ff";
+  std::filesystem::create_directories(longer);
+  EXPECT_EQ(List(path).size(), 2u);
+  EXPECT_EQ(OpenDir(longer.c_str()), nullptr);
+}
+
+TEST(FsUtil, PathQueries) {
+  TempDir temp;
+  std::string missing = temp / "missing";
+  EXPECT_FALSE(FileExists(missing.c_str()));
+  EXPECT_FALSE(IsDirectory(missing.c_str()));
+  EXPECT_EQ(PathSize(missing.c_str()), 0u);
+
+  temp.Write("ten", "0123456789");
+  temp.Write("five", "01234");
+  temp.MakeDir("sub");
+  temp.Write("sub/more", std::string(1000, 'x'));
+  EXPECT_TRUE(FileExists((temp / "ten").c_str()));
+  EXPECT_FALSE(IsDirectory((temp / "ten").c_str()));
+  EXPECT_TRUE(FileExists((temp / "sub").c_str()));
+  EXPECT_TRUE(IsDirectory((temp / "sub").c_str()));
+  EXPECT_TRUE(IsDirectory((temp.path() + "\\sub").c_str()));
+  EXPECT_EQ(PathSize((temp / "ten").c_str()), 10u);
+  EXPECT_EQ(PathSize(temp.path().c_str()), 15u);
+  EXPECT_EQ(PathSize((temp / "sub").c_str()), 1000u);
+
+  std::filesystem::path before = std::filesystem::current_path();
+  EXPECT_EQ(ChangeDirectory((temp.path() + "\\sub").c_str()), 0);
+  EXPECT_EQ(std::filesystem::current_path(), std::filesystem::path(temp / "sub"));
+  EXPECT_EQ(PathSize("more"), 1000u);
+  EXPECT_EQ(ChangeDirectory(missing.c_str()), -1);
+  std::filesystem::current_path(before);
+}
+
+std::vector<std::string> Matches(const char* pattern) {
+  std::vector<std::string> found;
+  if (!FindFirstMatch(pattern)) return {"(failed)"};
+  char fullPath[MATCH_PATH_SIZE];
+  char name[MAX_PATH];
+  for (int i = 0; i < 100 && FindNextMatch(fullPath, name); ++i) {
+    EXPECT_EQ(std::string(fullPath).substr(std::strlen(fullPath) - std::strlen(name)), name);
+    found.emplace_back(fullPath);
+  }
+  return found;
+}
+
+TEST(FsUtil, WildcardSearch) {
+  TempDir temp;
+  temp.MakeDir("data");
+  temp.Write("data/x.log", "");
+  temp.Write("data/Y.LOG", "");
+  temp.Write("data/a.b.log", "");
+  temp.Write("data/notes.txt", "");
+  temp.MakeDir("C:/data");
+  temp.Write("C:/data/x.log", "");
+
+  std::string prefix = temp.path() + "\\data";
+  EXPECT_EQ(Matches((prefix + "\\*.log").c_str()),
+            (std::vector<std::string>{prefix + "/x.log", prefix + "/Y.LOG"}));
+  EXPECT_EQ(Matches((temp.path() + "/data/*").c_str()).size(), 4u);
+  EXPECT_EQ(Matches((temp.path() + "/data/").c_str()).size(), 4u);
+  EXPECT_EQ(Matches((temp.path() + "/data/.").c_str()).size(), 4u);
+  EXPECT_EQ(Matches((temp.path() + "/data/*.none").c_str()), std::vector<std::string>{});
+  EXPECT_EQ(Matches((temp.path() + "/nodir/*").c_str()), std::vector<std::string>{"(failed)"});
+  EXPECT_FALSE(FindNextMatch(nullptr, nullptr));
+
+  std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(temp.path());
+  EXPECT_EQ(Matches("data\\*.txt"), std::vector<std::string>{"data/notes.txt"});
+  EXPECT_EQ(Matches("*"), (std::vector<std::string>{"./C:", "./data"}));
+  // A drive letter keeps its colon in the directory; a colon elsewhere fails.
+  EXPECT_EQ(Matches("C:\\data\\*.log"), std::vector<std::string>{"C:\\data/x.log"});
+  EXPECT_TRUE(FileExists("C:\\data/x.log"));
+  std::filesystem::current_path(temp / "data");
+  temp.MakeDir("data/X:");
+  temp.Write("data/X:/x1", "");
+  EXPECT_EQ(Matches("X:x*"), std::vector<std::string>{"X:x1"});
+  EXPECT_EQ(Matches("notes:txt"), std::vector<std::string>{"(failed)"});
+  std::filesystem::current_path(before);
+
+  // Only the buffers given are written; a new search ends the one running.
+  ASSERT_TRUE(FindFirstMatch((prefix + "/x.*").c_str()));
+  char name[MAX_PATH] = "";
+  EXPECT_TRUE(FindNextMatch(nullptr, name));
+  EXPECT_STREQ(name, "x.log");
+  ASSERT_TRUE(FindFirstMatch((prefix + "/*.txt").c_str()));
+  EXPECT_TRUE(FindNextMatch(nullptr, nullptr));
+  EXPECT_FALSE(FindNextMatch(nullptr, nullptr));
+}
+
+TEST(FsUtil, WildMatch) {
+  struct Case {
+    const char* name;
+    const char* pattern;
+    bool prefix;
+    bool match;
+    bool simple;  // WildMatchSimple's answer
+  } cases[] = {
+      {"ABC.LOG", "*.log", false, true, true},
+      {"a/b", "*", false, false, false},
+      {"a/b", "*", true, true, true},
+      {"abc", "ab", true, true, true},
+      {"abc", "ab", false, false, false},
+      {"a.b.txt", "*.txt", false, false, true},
+      {"abc", "a?c", false, true, true},
+      {"a/c", "a?c", false, false, false},
+      {"ab", "ab?", false, false, false},
+      {"abc", "a*?c", false, true, true},
+      {"dir/file", "*/f*", false, true, false},
+      {"dir\\file", "*/file", false, true, false},
+      {"dir/file", "*\\file", false, true, false},
+      {"x/y", "x*y", false, false, false},
+      {"aaab", "*aab", false, true, true},
+      {"ab", "*aab", false, false, false},
+      {"abc", "abc***", false, true, true},
+      {"abc", "", false, false, false},
+      {"abc", "", true, true, true},
+      {"", "*", false, true, true},
+      {"", "", false, true, true},
+      {"abcde", "a*", false, true, false},
+      {"abcde", "a*", true, true, true},
+      {"xa/yb", "x*b", false, false, false},
+      {"Readme.TXT", "read*.t?t", false, true, true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(WildMatch(c.name, c.pattern, c.prefix), c.match)
+        << c.name << " ~ " << c.pattern << " prefix " << c.prefix;
+    EXPECT_EQ(WildMatchSimple(c.name, c.pattern, c.prefix), c.simple)
+        << c.name << " ~ " << c.pattern << " prefix " << c.prefix << " (simple)";
+  }
+}
+
+TEST(FsUtil, TempFormat) {
+  char* first = TempFormat("%d-%s", 1, "one");
+  EXPECT_STREQ(first, "1-one");
+  char* others[3] = {TempFormat("b"), TempFormat("c"), TempFormat("d")};
+  EXPECT_STREQ(first, "1-one");
+  for (char* other : others) EXPECT_NE(other, first);
+  EXPECT_EQ(TempFormat("%s", std::string(300, 'z').c_str()), first);
+  EXPECT_EQ(std::string(first), std::string(255, 'z'));
+}
+
+TEST(FsUtil, SplitToken) {
+  char line[] = "  HTTP/1.1 200  OK\r\nignored";
+  char* cursor = line;
+  EXPECT_STREQ(SplitToken(&cursor, ' '), "HTTP/1.1");
+  EXPECT_STREQ(SplitToken(&cursor, ' '), "200");
+  EXPECT_STREQ(SplitToken(&cursor, ' '), "OK");
+  char* atLineEnd = cursor;
+  EXPECT_EQ(*cursor, '\n');
+  EXPECT_EQ(SplitToken(&cursor, ' '), nullptr);
+  EXPECT_EQ(cursor, atLineEnd);
+
+  char last[] = "a,,b";
+  cursor = last;
+  EXPECT_STREQ(SplitToken(&cursor, ','), "a");
+  EXPECT_STREQ(SplitToken(&cursor, ','), "b");
+  EXPECT_EQ(cursor, last + 4);
+  EXPECT_EQ(SplitToken(&cursor, ','), nullptr);
+  char empty[] = "";
+  cursor = empty;
+  EXPECT_EQ(SplitToken(&cursor, ' '), nullptr);
+}
+
+TEST(FsUtil, FieldScanners) {
+  char out[4];
+  const char* line = ",,ab,c";
+  const char* cursor = line;
+  EXPECT_TRUE(GetField(&cursor, out, sizeof out, ','));
+  EXPECT_STREQ(out, "ab");
+  EXPECT_EQ(cursor, line + 4);
+  EXPECT_TRUE(GetField(&cursor, out, sizeof out, ','));
+  EXPECT_STREQ(out, "c");
+  EXPECT_FALSE(GetField(&cursor, out, sizeof out, ','));
+  EXPECT_STREQ(out, "");
+
+  // At the size limit: three characters fit a 4-byte buffer, four do not,
+  // and a failure leaves the cursor where it was.
+  line = "\r\nabc\r\nabcd";
+  cursor = line;
+  EXPECT_TRUE(GetField(&cursor, out, sizeof out, ','));
+  EXPECT_STREQ(out, "abc");
+  const char* before = cursor;
+  EXPECT_FALSE(GetField(&cursor, out, sizeof out, ','));
+  EXPECT_EQ(cursor, before);
+  EXPECT_FALSE(GetField(&cursor, out, 0, ','));
+
+  // Control characters: refused by GetField, taken by GetFieldLoose.
+  line = "a\tb;c";
+  cursor = line;
+  EXPECT_FALSE(GetField(&cursor, out, sizeof out, ';'));
+  EXPECT_EQ(cursor, line);
+  EXPECT_TRUE(GetFieldLoose(&cursor, out, sizeof out, ';'));
+  EXPECT_STREQ(out, "a\tb");
+  EXPECT_EQ(*cursor, ';');
+  cursor = line;
+  EXPECT_TRUE(GetField(&cursor, out, sizeof out, '\t'));
+  EXPECT_STREQ(out, "a");
+
+  line = ";x,y\nz";
+  cursor = line;
+  EXPECT_TRUE(GetFieldEither(&cursor, out, sizeof out, ',', ';'));
+  EXPECT_STREQ(out, "x");
+  EXPECT_TRUE(GetFieldEither(&cursor, out, sizeof out, ',', ';'));
+  EXPECT_STREQ(out, "y");
+  EXPECT_TRUE(GetFieldEither(&cursor, out, sizeof out, ',', ';'));
+  EXPECT_STREQ(out, "z");
+
+  // GetFieldSet ends only at its own characters: line ends and controls
+  // are part of the field.
+  line = " \t a\rb\t c";
+  cursor = line;
+  EXPECT_TRUE(GetFieldSet(&cursor, out, sizeof out, " \t"));
+  EXPECT_STREQ(out, "a\rb");
+  EXPECT_TRUE(GetFieldSet(&cursor, out, sizeof out, " \t"));
+  EXPECT_STREQ(out, "c");
+  EXPECT_FALSE(GetFieldSet(&cursor, out, sizeof out, " \t"));
+}
+
+TEST(FsUtil, GetWord) {
+  char out[4];
+  char small[3];
+  const char* line = "key=val ue";
+  const char* cursor = line;
+  EXPECT_FALSE(GetWord(&cursor, small, sizeof small, '='));
+  EXPECT_EQ(cursor, line);
+  char wide[8];
+  EXPECT_TRUE(GetWord(&cursor, wide, sizeof wide, '='));
+  EXPECT_STREQ(wide, "key");
+  EXPECT_TRUE(GetWord(&cursor, wide, sizeof wide, '='));
+  EXPECT_STREQ(wide, "val");
+  EXPECT_FALSE(GetWord(&cursor, wide, sizeof wide, '='));  // the end of the text fails
+  EXPECT_STREQ(cursor, "ue");
+
+  line = "=rest";
+  cursor = line;
+  EXPECT_TRUE(GetWord(&cursor, out, sizeof out, '='));
+  EXPECT_STREQ(out, "");
+  EXPECT_STREQ(cursor, "rest");
+  line = "a\tb=";
+  cursor = line;
+  EXPECT_FALSE(GetWord(&cursor, wide, sizeof wide, '='));
+  EXPECT_EQ(cursor, line);
+  line = "abc=";
+  cursor = line;
+  EXPECT_TRUE(GetWord(&cursor, out, sizeof out, '='));
+  EXPECT_STREQ(out, "abc");
+  EXPECT_FALSE(GetWord(&cursor, out, 0, '='));
+}
+
+}  // namespace
