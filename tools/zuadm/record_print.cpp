@@ -1,0 +1,81 @@
+/*
+** Prints a record through a record stream that builds indented lines.
+*/
+#include "tools/zuadm/record_print.h"
+
+#include "tools/zuadm/field_text.h"
+
+namespace {
+
+/* A text in double quotes; quotes, backslashes and control bytes escaped. */
+zustring Quoted(const zustring& text) {
+  zustring quoted("\"");
+  for (unsigned i = 1; i <= text.Length(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text.CharAt(i));
+    if (c == '"' || c == '\\') {
+      char pair[2] = {'\\', static_cast<char>(c)};
+      quoted.Append(pair, 2);
+    } else if (c < 0x20 || c == 0x7F) {
+      quoted.AppendFormat("\\x%02X", c);
+    } else {
+      quoted.Append(reinterpret_cast<const char*>(&c), 1);
+    }
+  }
+  quoted += "\"";
+  return quoted;
+}
+
+class PrintingStream : public RecordStream {
+ public:
+  zustring text;
+
+  bool BeginRecord(const zustring& tag) override { return Line(tag, 1); }
+  bool EndRecord(const zustring&) override { return true; }
+  bool BeginList(const zustring& key) override { return Line(key + " [", 1); }
+  bool EndList(const zustring&) override { return Line(zustring("]"), -1); }
+  bool WriteInt(const zustring& key, int32_t value) override {
+    zustring number;
+    number.Format("%d", value);
+    return Field(key, number);
+  }
+  bool WriteBool(const zustring& key, bool value) override {
+    return Field(key, zustring(value ? "true" : "false"));
+  }
+  bool WriteString(const zustring& key, const zustring& value) override {
+    return Field(key, Quoted(value));
+  }
+  bool WriteIpAddress(const zustring& key, uint32_t address) override {
+    return Field(key, IpAddressText(address));
+  }
+  bool WriteMacAddress(const zustring& key, const MacAddress& address) override {
+    return Field(key, MacAddressText(address));
+  }
+  bool BeginElement(const zustring& tag, const zustring& name) override {
+    return Line(tag + " " + Quoted(name), 1);
+  }
+  bool EndElement(const zustring&) override {
+    --depth_;
+    return true;
+  }
+  void EncodeSecret(zustring& secret) override { secret = EncodeStoredSecret(secret); }
+
+ private:
+  bool Field(const zustring& key, const zustring& value) { return Line(key + " = " + value, 0); }
+  /* One line at the current depth; nesting 1 indents the lines after it,
+  ** -1 ends an indented block before it. */
+  bool Line(const zustring& line, int nesting) {
+    if (nesting < 0) --depth_;
+    text.AppendFormat("%*s%s\n", 2 * depth_, "", line.c_str());
+    if (nesting > 0) ++depth_;
+    return true;
+  }
+  int depth_ = 0;
+};
+
+}  // namespace
+
+zustring RecordText(const ParamLoader& record) {
+  PrintingStream stream;
+  record.Serialize(stream, true);
+  return stream.text;
+}

@@ -1,0 +1,18 @@
+/*
+** The readable text form of a record that zuadm prints: the tag, then one
+** line per field in serialization order, nested lists indented with each
+** element's tag and name. Secrets are shown in their stored, encoded form.
+**
+**     FIREWALL_RULES
+**       RULES [
+**         FIREWALL_RULE "0000"
+**           ID = -1
+**           NAME = "ssh in"
+**       ]
+*/
+#pragma once
+
+#include "paramloader/paramloader.h"
+
+/* The text form of record (Latin-1, lines ending in LF). */
+zustring RecordText(const ParamLoader& record);
