@@ -69,3 +69,89 @@ typedef struct _WIN32_FIND_DATAA {
 HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
 BOOL FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data);
 BOOL FindClose(HANDLE search);
+
+typedef DWORD* LPDWORD;
+typedef LONG* PLONG;
+typedef const void* LPCVOID;
+
+typedef struct _SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+/* Overlapped I/O is not supported: the stand-in refuses a non-null one. */
+typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
+
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
+
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+
+#define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000
+
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+#define INVALID_SET_FILE_POINTER (static_cast<DWORD>(-1))
+
+/* Opens or creates a file; the handle is its descriptor (never 0), closed on
+** exec unless the security attributes ask for inheritance. Access and
+** creation work as on Windows, including ERROR_ALREADY_EXISTS after
+** CREATE_ALWAYS or OPEN_ALWAYS found the file and ERROR_ACCESS_DENIED for
+** a directory. FILE_ATTRIBUTE_READONLY makes a new file read-only;
+** FILE_FLAG_SEQUENTIAL_SCAN becomes a read-ahead hint.
+** Share modes are enforced among handles of the stand-in, in this and in
+** other processes, through open-file-description locks on offsets far
+** beyond any file's end (so reads and writes are unaffected): an open whose
+** access another handle does not share, or whose share mode excludes
+** another handle's access, fails with ERROR_SHARING_VIOLATION. Programs
+** that do not use the stand-in are not restricted (locks are advisory), nor
+** are files on file systems without such locks. */
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                   DWORD creation, DWORD flagsAndAttributes, HANDLE templateFile);
+/* Reads up to size bytes; at the end of the file TRUE with 0 bytes. */
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped);
+/* Writes all size bytes, or fails with the count written so far. */
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
+/* Moves the file pointer; the low 32 bits of the new position, or
+** INVALID_SET_FILE_POINTER (ERROR_NEGATIVE_SEEK before the start; without
+** distanceHigh, ERROR_INVALID_PARAMETER past 4 GiB). */
+DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
+BOOL CloseHandle(HANDLE handle);
+
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+
+#define LANG_NEUTRAL 0x00
+#define LANG_ENGLISH 0x09
+#define SUBLANG_DEFAULT 0x01
+#define SUBLANG_SYS_DEFAULT 0x02
+#define MAKELANGID(primary, sub) ((static_cast<WORD>(sub) << 10) | static_cast<WORD>(primary))
+#define LANG_USER_DEFAULT MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT)
+#define LANG_SYSTEM_DEFAULT MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT)
+
+/* The system's English text of a Win32 error code (ending in CR LF, as on
+** Windows), stored with its NUL in buffer; returns its length, or 0 with
+** ERROR_MR_MID_NOT_FOUND for a code without text, ERROR_INSUFFICIENT_BUFFER
+** when it does not fit, ERROR_RESOURCE_LANG_NOT_FOUND for a language other
+** than neutral, default or English. Only FORMAT_MESSAGE_FROM_SYSTEM (with
+** or without IGNORE_INSERTS) into a caller's buffer is supported. */
+DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
+                     DWORD size, va_list* arguments);
+
+/* user32's message box, here a line "caption: text" on stderr; returns
+** IDOK at once. */
+typedef void* HWND;
+#define MB_OK 0x00000000
+#define MB_ICONERROR 0x00000010
+#define IDOK 1
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);

@@ -1,5 +1,8 @@
 // The kernel32 and C runtime stand-in calls on real files in a temp dir:
-// directory search, file status.
+// directory search, file status, files through handles, message texts.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -110,6 +113,197 @@ TEST(Msvcrt, StatAndChdir) {
   EXPECT_EQ(std::filesystem::current_path(), std::filesystem::path(temp / "dir"));
   EXPECT_EQ(_chdir((temp / "missing").c_str()), -1);
   std::filesystem::current_path(before);
+}
+
+HANDLE Create(const std::string& path, DWORD access, DWORD creation, DWORD share = 0,
+              DWORD attributes = FILE_ATTRIBUTE_NORMAL, LPSECURITY_ATTRIBUTES security = nullptr) {
+  return CreateFileA(path.c_str(), access, share, security, creation, attributes, nullptr);
+}
+
+DWORD LastError() {
+  return GetLastError();
+}
+
+TEST(Kernel32, CreateFileDispositions) {
+  TempDir temp;
+  const DWORD rw = GENERIC_READ | GENERIC_WRITE;
+  std::string path = temp / "f";
+  HANDLE file = Create(path, rw, CREATE_NEW);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(LastError(), 0u);
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(file, "hello", 5, &written, nullptr));
+  EXPECT_EQ(written, 5u);
+  EXPECT_TRUE(CloseHandle(file));
+  EXPECT_FALSE(CloseHandle(file));
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(Create(path, rw, CREATE_NEW), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+
+  file = Create(temp.path() + "\\f", GENERIC_READ, OPEN_ALWAYS);
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  CloseHandle(file);
+  EXPECT_EQ(temp.Read("f"), "hello");
+  file = Create(path, GENERIC_WRITE, CREATE_ALWAYS);
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  CloseHandle(file);
+  EXPECT_EQ(temp.Read("f"), "");
+  file = Create(temp / "new", GENERIC_WRITE, OPEN_ALWAYS);
+  EXPECT_EQ(LastError(), 0u);
+  CloseHandle(file);
+
+  temp.Write("f", "data");
+  EXPECT_EQ(Create(path, GENERIC_READ, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  CloseHandle(Create(path, GENERIC_WRITE, TRUNCATE_EXISTING));
+  EXPECT_EQ(temp.Read("f"), "");
+  EXPECT_EQ(Create(temp / "missing", GENERIC_WRITE, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+  EXPECT_EQ(Create(temp / "missing", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(Create(temp / "nodir/f", GENERIC_WRITE, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(Create("", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(Create(temp.path(), GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(Create(path, GENERIC_READ, 0), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(Create(path, GENERIC_READ, 6), INVALID_HANDLE_VALUE);
+
+  // A read-only attribute makes a read-only file.
+  CloseHandle(Create(temp / "ro", GENERIC_WRITE, CREATE_NEW, 0, FILE_ATTRIBUTE_READONLY));
+  auto perms = std::filesystem::status(temp / "ro").permissions();
+  EXPECT_EQ(perms & std::filesystem::perms::owner_write, std::filesystem::perms::none);
+}
+
+TEST(Kernel32, HandlesAreInheritableOnlyOnRequestAndNeverZero) {
+  TempDir temp;
+  HANDLE plain = Create(temp / "f", GENERIC_WRITE, CREATE_ALWAYS);
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE inherited = Create(temp / "g", GENERIC_WRITE, CREATE_ALWAYS, 0, 0, &inherit);
+  auto fdFlags = [](HANDLE h) {
+    return fcntl(static_cast<int>(reinterpret_cast<intptr_t>(h)), F_GETFD);
+  };
+  EXPECT_TRUE(fdFlags(plain) & FD_CLOEXEC);
+  EXPECT_FALSE(fdFlags(inherited) & FD_CLOEXEC);
+  CloseHandle(plain);
+  CloseHandle(inherited);
+
+  // With standard input closed the lowest descriptor is 0; it is not handed out.
+  int savedInput = dup(0);
+  close(0);
+  HANDLE file = Create(temp / "f", GENERIC_READ, OPEN_EXISTING);
+  dup2(savedInput, 0);
+  close(savedInput);
+  EXPECT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_NE(file, nullptr);
+  CloseHandle(file);
+  DWORD n = 0;
+  EXPECT_FALSE(ReadFile(nullptr, &n, 1, &n, nullptr));
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST(Kernel32, ReadWriteAndFilePointer) {
+  TempDir temp;
+  HANDLE file = Create(temp / "f", GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS);
+  DWORD n = 0;
+  ASSERT_TRUE(WriteFile(file, "hello", 5, &n, nullptr));
+  EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_CURRENT), 5u);
+  EXPECT_EQ(SetFilePointer(file, -2, nullptr, FILE_END), 3u);
+  EXPECT_EQ(SetFilePointer(file, 1, nullptr, FILE_BEGIN), 1u);
+  char buffer[16] = {};
+  EXPECT_TRUE(ReadFile(file, buffer, sizeof buffer, &n, nullptr));
+  EXPECT_EQ(std::string(buffer, n), "ello");
+  EXPECT_TRUE(ReadFile(file, buffer, sizeof buffer, &n, nullptr));
+  EXPECT_EQ(n, 0u);
+
+  EXPECT_EQ(SetFilePointer(file, -6, nullptr, FILE_END), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
+  EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_CURRENT), 5u);
+  EXPECT_EQ(SetFilePointer(file, 0, nullptr, 3), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+  // Positions past 4 GiB need the high part; 0xFFFFFFFF is a valid low part.
+  LONG high = 1;
+  EXPECT_EQ(SetFilePointer(file, 16, &high, FILE_BEGIN), 16u);
+  EXPECT_EQ(high, 1);
+  EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  high = 0;
+  SetLastError(ERROR_ACCESS_DENIED);
+  EXPECT_EQ(SetFilePointer(file, -1, &high, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(LastError(), static_cast<DWORD>(NO_ERROR));
+  EXPECT_EQ(high, 0);
+  EXPECT_EQ(SetFilePointer(file, 0xFFFF, nullptr, FILE_BEGIN), 0xFFFFu);
+  CloseHandle(file);
+
+  // Reading a write-only handle and writing a read-only one are refused.
+  HANDLE writeOnly = Create(temp / "f", GENERIC_WRITE, OPEN_EXISTING, FILE_SHARE_READ);
+  EXPECT_FALSE(ReadFile(writeOnly, buffer, 1, &n, nullptr));
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  HANDLE readOnly = Create(temp / "f", GENERIC_READ, OPEN_EXISTING, FILE_SHARE_WRITE);
+  EXPECT_FALSE(WriteFile(readOnly, "x", 1, &n, nullptr));
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  OVERLAPPED* overlapped = reinterpret_cast<OVERLAPPED*>(buffer);
+  EXPECT_FALSE(ReadFile(readOnly, buffer, 1, &n, overlapped));
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  CloseHandle(writeOnly);
+  CloseHandle(readOnly);
+}
+
+TEST(Kernel32, ShareModes) {
+  TempDir temp;
+  std::string path = temp / "f";
+  const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  HANDLE exclusive = Create(path, GENERIC_READ, CREATE_NEW, 0);
+  EXPECT_EQ(Create(path, GENERIC_READ, OPEN_EXISTING, all), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  CloseHandle(exclusive);
+
+  HANDLE reader = Create(path, GENERIC_READ, OPEN_EXISTING, all);
+  HANDLE writer = Create(path, GENERIC_WRITE, OPEN_EXISTING, all);
+  EXPECT_NE(writer, INVALID_HANDLE_VALUE);
+  // A new handle must share what the open ones do.
+  EXPECT_EQ(Create(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Create(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_WRITE), INVALID_HANDLE_VALUE);
+  HANDLE third = Create(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, all);
+  EXPECT_NE(third, INVALID_HANDLE_VALUE);
+  CloseHandle(third);
+  CloseHandle(writer);
+  HANDLE readersOnly = Create(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ);
+  EXPECT_NE(readersOnly, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Create(path, GENERIC_WRITE, OPEN_EXISTING, all), INVALID_HANDLE_VALUE);
+  CloseHandle(readersOnly);
+  CloseHandle(reader);
+  HANDLE again = Create(path, GENERIC_WRITE, OPEN_EXISTING, 0);
+  EXPECT_NE(again, INVALID_HANDLE_VALUE);
+  CloseHandle(again);
+}
+
+TEST(Kernel32, MessageTexts) {
+  char text[64];
+  const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+  const std::string notFound = "The system cannot find the file specified.\r\n";
+  EXPECT_EQ(FormatMessageA(flags, nullptr, ERROR_FILE_NOT_FOUND, LANG_USER_DEFAULT, text,
+                           notFound.size() + 1, nullptr),
+            notFound.size());
+  EXPECT_EQ(text, notFound);
+  EXPECT_EQ(
+      FormatMessageA(flags, nullptr, ERROR_FILE_NOT_FOUND, 0x409, text, notFound.size(), nullptr),
+      0u);
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(FormatMessageA(flags, nullptr, 99999, 0, text, sizeof text, nullptr), 0u);
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
+  EXPECT_EQ(FormatMessageA(flags, nullptr, 2, 0x416, text, sizeof text, nullptr), 0u);
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_RESOURCE_LANG_NOT_FOUND));
+  EXPECT_EQ(FormatMessageA(flags | 0x100, nullptr, 2, 0, text, sizeof text, nullptr), 0u);
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(MessageBoxA(nullptr, "corpo \xe9", "T\xedtulo", MB_OK | MB_ICONERROR), IDOK);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "T\xedtulo: corpo \xe9\n");
 }
 
 }  // namespace
