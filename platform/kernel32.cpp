@@ -13,7 +13,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/posix/standin.h"
@@ -632,4 +634,208 @@ int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT) {
   std::fprintf(stderr, "%s: %s\n", caption ? caption : "Error", text ? text : "");
   std::fflush(stderr);
   return IDOK;
+}
+
+/* Version and system information from the stand-in's configuration. */
+namespace {
+
+/* A setting that is a name from choices (their values) or a number; -1
+** for anything else. */
+long NamedSetting(const char* name, const char* fallback,
+                  std::initializer_list<std::pair<const char*, long>> choices) {
+  std::string value = standin::Setting(name, fallback);
+  for (const auto& [choice, number] : choices) {
+    if (value == choice) return number;
+  }
+  char* end = nullptr;
+  long number = std::strtol(value.c_str(), &end, 10);
+  return !value.empty() && *end == 0 && number >= 0 ? number : -1;
+}
+
+const char* BuildArchitecture() {
+#if defined(__x86_64__)
+  return "x64";
+#elif defined(__i386__)
+  return "x86";
+#elif defined(__aarch64__)
+  return "arm64";
+#elif defined(__arm__)
+  return "arm";
+#else
+  return "65535";
+#endif
+}
+
+WORD Architecture(const char* setting, const char* fallback) {
+  long number = NamedSetting(setting, fallback,
+                             {{"x86", PROCESSOR_ARCHITECTURE_INTEL},
+                              {"x64", PROCESSOR_ARCHITECTURE_AMD64},
+                              {"amd64", PROCESSOR_ARCHITECTURE_AMD64},
+                              {"arm", PROCESSOR_ARCHITECTURE_ARM},
+                              {"arm64", PROCESSOR_ARCHITECTURE_ARM64},
+                              {"ia64", PROCESSOR_ARCHITECTURE_IA64}});
+  return number < 0 || number > 0xFFFF ? PROCESSOR_ARCHITECTURE_UNKNOWN : static_cast<WORD>(number);
+}
+
+void FillSystemInfo(LPSYSTEM_INFO info, WORD architecture) {
+  std::memset(info, 0, sizeof *info);
+  info->wProcessorArchitecture = architecture;
+  long pageSize = sysconf(_SC_PAGESIZE);
+  info->dwPageSize = pageSize > 0 ? static_cast<DWORD>(pageSize) : 4096;
+  info->lpMinimumApplicationAddress = reinterpret_cast<LPVOID>(0x10000);
+  info->lpMaximumApplicationAddress = reinterpret_cast<LPVOID>(
+      architecture == PROCESSOR_ARCHITECTURE_INTEL ? 0x7FFEFFFFull : 0x7FFFFFFEFFFFull);
+  long processors = sysconf(_SC_NPROCESSORS_ONLN);
+  info->dwNumberOfProcessors = processors > 0 ? static_cast<DWORD>(processors) : 1;
+  info->dwActiveProcessorMask = info->dwNumberOfProcessors >= sizeof(DWORD_PTR) * 8
+                                    ? ~DWORD_PTR{0}
+                                    : (DWORD_PTR{1} << info->dwNumberOfProcessors) - 1;
+  info->dwProcessorType = architecture == PROCESSOR_ARCHITECTURE_INTEL   ? 586
+                          : architecture == PROCESSOR_ARCHITECTURE_AMD64 ? 8664
+                                                                         : 0;
+  info->dwAllocationGranularity = 65536;
+}
+
+}  // namespace
+
+static_assert(sizeof(OSVERSIONINFOA) == 148 && sizeof(OSVERSIONINFOEXA) == 156,
+              "the version structures keep their Windows sizes");
+
+BOOL GetVersionExA(LPOSVERSIONINFOA info) {
+  if (!info || (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA) &&
+                info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOEXA))) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  std::string version = standin::Setting("windows.version", "10.0.19045");
+  unsigned major = 0, minor = 0, build = 0;
+  int consumed = 0;
+  bool parsed = std::sscanf(version.c_str(), "%u.%u%n.%u%n", &major, &minor, &consumed, &build,
+                            &consumed) >= 2 &&
+                static_cast<size_t>(consumed) == version.size();
+  long platform = NamedSetting("windows.platform", "nt",
+                               {{"nt", VER_PLATFORM_WIN32_NT},
+                                {"windows", VER_PLATFORM_WIN32_WINDOWS},
+                                {"win32s", VER_PLATFORM_WIN32s}});
+  long product = NamedSetting("windows.product_type", "workstation",
+                              {{"", 0},
+                               {"none", 0},
+                               {"workstation", VER_NT_WORKSTATION},
+                               {"domain_controller", VER_NT_DOMAIN_CONTROLLER},
+                               {"server", VER_NT_SERVER}});
+  if (!parsed || platform < 0 || product < 0 || product > 0xFF) {
+    SetLastError(ERROR_INVALID_DATA);
+    return FALSE;
+  }
+  std::string servicePack = standin::Setting("windows.service_pack", "");
+  info->dwMajorVersion = major;
+  info->dwMinorVersion = minor;
+  info->dwBuildNumber = build;
+  info->dwPlatformId = static_cast<DWORD>(platform);
+  std::snprintf(info->szCSDVersion, sizeof info->szCSDVersion, "%s", servicePack.c_str());
+  if (info->dwOSVersionInfoSize == sizeof(OSVERSIONINFOEXA)) {
+    auto* extended = reinterpret_cast<LPOSVERSIONINFOEXA>(info);
+    unsigned spMajor = 0, spMinor = 0;
+    std::sscanf(servicePack.c_str(), "Service Pack %u.%u", &spMajor, &spMinor);
+    extended->wServicePackMajor = static_cast<WORD>(spMajor);
+    extended->wServicePackMinor = static_cast<WORD>(spMinor);
+    extended->wSuiteMask = 0;
+    extended->wProductType = static_cast<BYTE>(product);
+    extended->wReserved = 0;
+  }
+  return TRUE;
+}
+
+void GetNativeSystemInfo(LPSYSTEM_INFO info) {
+  FillSystemInfo(info, Architecture("windows.processor", BuildArchitecture()));
+}
+
+void GetSystemInfo(LPSYSTEM_INFO info) {
+  std::string native = standin::Setting("windows.processor", BuildArchitecture());
+  FillSystemInfo(info, Architecture("windows.process_processor", native.c_str()));
+}
+
+/* Modules: the entry points looked up at run time, one row each. A module
+** handle points at the first row of its DLL; the program's own module at
+** a row of no DLL. */
+namespace {
+
+struct Export {
+  const char* dll;
+  const char* name;
+  FARPROC address;
+};
+
+template <typename Function>
+FARPROC EntryPoint(Function* function) {
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
+}
+
+const Export kExports[] = {
+    {"kernel32.dll", "GetNativeSystemInfo", EntryPoint(&GetNativeSystemInfo)},
+};
+
+const Export kProgram = {"", "", nullptr};
+
+/* The module of a DLL name ("Kernel32", "C:\x\KERNEL32.DLL"), or none. */
+const Export* FindModule(const char* name) {
+  std::string base = standin::NativePath(name);
+  base.erase(0, base.rfind('/') + 1);
+  if (base.find('.') == std::string::npos) base += ".dll";
+  for (const Export& row : kExports) {
+    if (_stricmp(row.dll, base.c_str()) == 0) return &row;
+  }
+  return nullptr;
+}
+
+bool IsModule(HMODULE module) {
+  auto* row = reinterpret_cast<const Export*>(module);
+  if (row == &kProgram) return true;
+  for (const Export& candidate : kExports) {
+    if (&candidate == row) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+HMODULE LoadLibraryA(LPCSTR name) {
+  const Export* module = name ? FindModule(name) : nullptr;
+  if (!module) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  return reinterpret_cast<HMODULE>(const_cast<Export*>(module));
+}
+
+HMODULE GetModuleHandleA(LPCSTR name) {
+  if (!name) return reinterpret_cast<HMODULE>(const_cast<Export*>(&kProgram));
+  return LoadLibraryA(name);
+}
+
+FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
+  if (!module || !IsModule(module)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  const char* dll = reinterpret_cast<const Export*>(module)->dll;
+  // Names below 0x10000 are ordinals, which the stand-in does not number.
+  if (reinterpret_cast<uintptr_t>(name) >= 0x10000) {
+    for (const Export& row : kExports) {
+      if (std::strcmp(row.dll, dll) != 0 || std::strcmp(row.name, name) != 0) continue;
+      std::string setting = std::string(dll, std::strcspn(dll, ".")) + "." + name;
+      if (standin::Setting(setting.c_str(), "1") == "0") break;
+      return row.address;
+    }
+  }
+  SetLastError(ERROR_PROC_NOT_FOUND);
+  return nullptr;
+}
+
+BOOL FreeLibrary(HMODULE module) {
+  if (!module || !IsModule(module)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return TRUE;
 }

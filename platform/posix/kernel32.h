@@ -155,3 +155,105 @@ typedef void* HWND;
 #define MB_ICONERROR 0x00000010
 #define IDOK 1
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
+/* Version and system information, as the stand-in's configuration
+** (standin.conf, see platform/posix/standin.h) describes the machine:
+**
+**   windows.version=6.1.7601      major.minor[.build]; default 10.0.19045.
+**                                 Any other form makes GetVersionExA fail
+**                                 with ERROR_INVALID_DATA.
+**   windows.platform=nt           nt, windows (95/98/Me) or win32s, or the
+**                                 VER_PLATFORM_ number; default nt
+**   windows.product_type=server   workstation, domain_controller, server or
+**                                 none (0, as Windows 9x reports), or the
+**                                 VER_NT_ number; default workstation
+**   windows.service_pack=Service Pack 1
+**                                 the service-pack text (" A" for 98 SE);
+**                                 "Service Pack N[.M]" also sets the numbers
+**   windows.processor=x64         the machine's architecture, reported by
+**                                 GetNativeSystemInfo: x86, x64, arm, arm64,
+**                                 ia64 or the PROCESSOR_ARCHITECTURE_ number;
+**                                 default the architecture of this build
+**   windows.process_processor=x86 what GetSystemInfo reports (x86 for a
+**                                 32-bit process on 64-bit Windows); default
+**                                 windows.processor
+*/
+typedef struct _OSVERSIONINFOA {
+  DWORD dwOSVersionInfoSize;
+  DWORD dwMajorVersion;
+  DWORD dwMinorVersion;
+  DWORD dwBuildNumber;
+  DWORD dwPlatformId;
+  CHAR szCSDVersion[128];
+} OSVERSIONINFOA, *LPOSVERSIONINFOA;
+
+/* The extended structure: the same members, then these (156 bytes). */
+typedef struct _OSVERSIONINFOEXA : _OSVERSIONINFOA {
+  WORD wServicePackMajor;
+  WORD wServicePackMinor;
+  WORD wSuiteMask;
+  BYTE wProductType;
+  BYTE wReserved;
+} OSVERSIONINFOEXA, *LPOSVERSIONINFOEXA;
+
+#define VER_PLATFORM_WIN32s 0
+#define VER_PLATFORM_WIN32_WINDOWS 1
+#define VER_PLATFORM_WIN32_NT 2
+#define VER_NT_WORKSTATION 1
+#define VER_NT_DOMAIN_CONTROLLER 2
+#define VER_NT_SERVER 3
+
+/* dwOSVersionInfoSize must be the size of one of the two structures
+** (ERROR_INSUFFICIENT_BUFFER otherwise); the extended one gets the service
+** pack numbers and the product type. */
+BOOL GetVersionExA(LPOSVERSIONINFOA info);
+
+typedef uintptr_t DWORD_PTR;
+
+typedef struct _SYSTEM_INFO {
+  union {
+    DWORD dwOemId;
+    struct {
+      WORD wProcessorArchitecture;
+      WORD wReserved;
+    };
+  };
+  DWORD dwPageSize;
+  LPVOID lpMinimumApplicationAddress;
+  LPVOID lpMaximumApplicationAddress;
+  DWORD_PTR dwActiveProcessorMask;
+  DWORD dwNumberOfProcessors;
+  DWORD dwProcessorType;
+  DWORD dwAllocationGranularity;
+  WORD wProcessorLevel;
+  WORD wProcessorRevision;
+} SYSTEM_INFO, *LPSYSTEM_INFO;
+
+#define PROCESSOR_ARCHITECTURE_INTEL 0
+#define PROCESSOR_ARCHITECTURE_ARM 5
+#define PROCESSOR_ARCHITECTURE_IA64 6
+#define PROCESSOR_ARCHITECTURE_AMD64 9
+#define PROCESSOR_ARCHITECTURE_ARM64 12
+#define PROCESSOR_ARCHITECTURE_UNKNOWN 0xFFFF
+
+void GetSystemInfo(LPSYSTEM_INFO info);
+void GetNativeSystemInfo(LPSYSTEM_INFO info);
+
+/* Modules. The stand-in knows the DLLs and entry points that the library
+** looks up at run time (a table in kernel32.cpp); names are matched without
+** regard to case, ".dll" may be left out. An entry can be hidden, as on a
+** Windows version without it, by the setting DLL.ENTRY=0 in standin.conf
+** (e.g. kernel32.GetNativeSystemInfo=0). Unknown DLLs fail with
+** ERROR_MOD_NOT_FOUND, unknown entries with ERROR_PROC_NOT_FOUND. */
+#ifndef WINAPI
+#define WINAPI
+#endif
+typedef struct HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
+typedef intptr_t(WINAPI* FARPROC)();
+
+HMODULE LoadLibraryA(LPCSTR name);
+/* As LoadLibraryA; with no name, the program's own module (no entries). */
+HMODULE GetModuleHandleA(LPCSTR name);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+BOOL FreeLibrary(HMODULE module);

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/standin_root.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -328,6 +329,82 @@ TEST(FsUtil, GetWord) {
   EXPECT_TRUE(GetWord(&cursor, out, sizeof out, '='));
   EXPECT_STREQ(out, "abc");
   EXPECT_FALSE(GetWord(&cursor, out, 0, '='));
+}
+
+using MachineQueries = StandinRootTest;
+
+TEST_F(MachineQueries, EveryRowOfTheVersionTable) {
+  struct Row {
+    const char* platform;
+    const char* version;
+    const char* product;
+    const char* servicePack;
+    int code;
+  } rows[] = {
+      {"windows", "4.0.950", "", "", 2},
+      {"windows", "4.10.1998", "", "", 3},
+      {"windows", "4.10.2222", "", " A ", 4},
+      {"windows", "4.10.2222", "", "A", 3},
+      {"windows", "4.90.3000", "", "", 5},
+      {"windows", "5.0", "", "", 0},
+      {"win32s", "4.0", "", "", 2},
+      {"nt", "4.0.1381", "server", "Service Pack 6", 6},
+      {"nt", "4.1", "workstation", "", 6},
+      {"nt", "5.0.2195", "workstation", "", 7},
+      {"nt", "5.1.2600", "workstation", "Service Pack 3", 8},
+      {"nt", "5.2.3790", "server", "", 9},
+      {"nt", "6.0.6002", "workstation", "", 10},
+      {"nt", "6.0.6002", "server", "", 11},
+      {"nt", "6.1.7601", "domain_controller", "", 11},
+      {"nt", "6.1.7601", "workstation", "Service Pack 1", 12},
+      {"nt", "6.2.9200", "workstation", "", 13},
+      {"nt", "6.3.9600", "workstation", "", 13},
+      {"nt", "6.2.9200", "server", "", 14},
+      {"nt", "6.3.9600", "3", "", 14},
+      {"nt", "10.0.19045", "workstation", "", 15},
+      {"nt", "10.0.20348", "server", "", 16},
+      {"nt", "3.51", "workstation", "", 0},
+      {"nt", "6.4", "workstation", "", 0},
+      {"nt", "10.1", "workstation", "", 0},
+      {"nt", "not a version", "workstation", "", 0},
+      {"os/2", "10.0", "workstation", "", 0},
+  };
+  char name[32];
+  for (const Row& row : rows) {
+    Configure(std::string("windows.platform=") + row.platform + "\nwindows.version=" + row.version +
+              "\nwindows.product_type=" + row.product +
+              "\nwindows.service_pack=" + row.servicePack + "\n");
+    SCOPED_TRACE(std::string(row.platform) + " " + row.version + " " + row.product);
+    EXPECT_EQ(WindowsVersionCode(), row.code);
+    // NT 5.0 and later name the mutex in the machine-wide namespace.
+    const char* expected = row.code >= 7 ? "Global\\__ZU_svc__" : "__ZU_svc__";
+    EXPECT_EQ(InstanceMutexName(name, sizeof name, "svc"), static_cast<int>(std::strlen(expected)));
+    EXPECT_STREQ(name, expected);
+  }
+
+  // The default machine is Windows 10; a name must fit with its terminator.
+  Configure("");
+  EXPECT_EQ(WindowsVersionCode(), 15);
+  EXPECT_EQ(InstanceMutexName(name, 18, "svc"), 17);
+  EXPECT_EQ(InstanceMutexName(name, 17, "svc"), -1);
+  EXPECT_EQ(InstanceMutexName(name, 0, "svc"), -1);
+}
+
+TEST_F(MachineQueries, ProcessorArchitecture) {
+  Configure("windows.processor=x64\n");
+  EXPECT_EQ(ProcessorArchitecture(), 2);
+  Configure("windows.processor=x86\n");
+  EXPECT_EQ(ProcessorArchitecture(), 1);
+  Configure("windows.processor=arm64\n");
+  EXPECT_EQ(ProcessorArchitecture(), 0);
+  // A 32-bit process on 64-bit Windows: the native answer wins, and without
+  // GetNativeSystemInfo the process's own is all there is.
+  Configure("windows.processor=x64\nwindows.process_processor=x86\n");
+  EXPECT_EQ(ProcessorArchitecture(), 2);
+  Configure(
+      "windows.processor=x64\nwindows.process_processor=x86\n"
+      "kernel32.GetNativeSystemInfo=0\n");
+  EXPECT_EQ(ProcessorArchitecture(), 1);
 }
 
 }  // namespace

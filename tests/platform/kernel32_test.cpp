@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/win32.h"
+#include "support/standin_root.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -304,6 +305,83 @@ TEST(Kernel32, MessageTexts) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(MessageBoxA(nullptr, "corpo \xe9", "T\xedtulo", MB_OK | MB_ICONERROR), IDOK);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "T\xedtulo: corpo \xe9\n");
+}
+
+using Kernel32Configured = StandinRootTest;
+
+TEST_F(Kernel32Configured, Modules) {
+  HMODULE kernel = LoadLibraryA("kernel32.dll");
+  ASSERT_NE(kernel, nullptr);
+  EXPECT_EQ(LoadLibraryA("KERNEL32"), kernel);
+  EXPECT_EQ(GetModuleHandleA("C:\\Windows\\System32\\Kernel32.DLL"), kernel);
+  FARPROC entry = GetProcAddress(kernel, "GetNativeSystemInfo");
+  EXPECT_EQ(reinterpret_cast<void (*)()>(entry),
+            reinterpret_cast<void (*)()>(&GetNativeSystemInfo));
+  EXPECT_EQ(GetProcAddress(kernel, "getnativesysteminfo"), nullptr);
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+  EXPECT_EQ(GetProcAddress(kernel, reinterpret_cast<LPCSTR>(1)), nullptr);
+  EXPECT_TRUE(FreeLibrary(kernel));
+
+  Configure("kernel32.GetNativeSystemInfo=0\n");
+  EXPECT_EQ(GetProcAddress(kernel, "GetNativeSystemInfo"), nullptr);
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+
+  EXPECT_EQ(LoadLibraryA("nosuch.dll"), nullptr);
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  HMODULE program = GetModuleHandleA(nullptr);
+  ASSERT_NE(program, nullptr);
+  EXPECT_EQ(GetProcAddress(program, "GetNativeSystemInfo"), nullptr);
+  int notModule = 0;
+  EXPECT_FALSE(FreeLibrary(reinterpret_cast<HMODULE>(&notModule)));
+  EXPECT_EQ(GetProcAddress(reinterpret_cast<HMODULE>(&notModule), "x"), nullptr);
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST_F(Kernel32Configured, VersionAndSystemInfo) {
+  Configure(
+      "windows.version=6.1.7601\nwindows.product_type=server\n"
+      "windows.service_pack=Service Pack 1\nwindows.processor=x64\n"
+      "windows.process_processor=x86\n");
+  OSVERSIONINFOEXA extended{};
+  extended.dwOSVersionInfoSize = sizeof extended;
+  ASSERT_TRUE(GetVersionExA(reinterpret_cast<LPOSVERSIONINFOA>(&extended)));
+  EXPECT_EQ(extended.dwMajorVersion, 6u);
+  EXPECT_EQ(extended.dwMinorVersion, 1u);
+  EXPECT_EQ(extended.dwBuildNumber, 7601u);
+  EXPECT_EQ(extended.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_NT));
+  EXPECT_STREQ(extended.szCSDVersion, "Service Pack 1");
+  EXPECT_EQ(extended.wServicePackMajor, 1);
+  EXPECT_EQ(extended.wProductType, VER_NT_SERVER);
+
+  // The plain structure is filled without touching what follows it.
+  OSVERSIONINFOEXA plain{};
+  plain.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+  plain.wProductType = 0x55;
+  ASSERT_TRUE(GetVersionExA(reinterpret_cast<LPOSVERSIONINFOA>(&plain)));
+  EXPECT_EQ(plain.dwBuildNumber, 7601u);
+  EXPECT_EQ(plain.wProductType, 0x55);
+  plain.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA) - 1;
+  EXPECT_FALSE(GetVersionExA(reinterpret_cast<LPOSVERSIONINFOA>(&plain)));
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  Configure("windows.version=6\n");
+  EXPECT_FALSE(GetVersionExA(reinterpret_cast<LPOSVERSIONINFOA>(&extended)));
+  EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+
+  Configure("windows.processor=x64\nwindows.process_processor=x86\n");
+  SYSTEM_INFO info{};
+  GetNativeSystemInfo(&info);
+  EXPECT_EQ(info.wProcessorArchitecture, PROCESSOR_ARCHITECTURE_AMD64);
+  EXPECT_GT(info.dwPageSize, 0u);
+  EXPECT_GE(info.dwNumberOfProcessors, 1u);
+  EXPECT_EQ(info.dwAllocationGranularity, 65536u);
+  GetSystemInfo(&info);
+  EXPECT_EQ(info.wProcessorArchitecture, PROCESSOR_ARCHITECTURE_INTEL);
+  Configure("windows.processor=12\n");
+  GetSystemInfo(&info);
+  EXPECT_EQ(info.wProcessorArchitecture, PROCESSOR_ARCHITECTURE_ARM64);
+  Configure("windows.processor=sparc\n");
+  GetNativeSystemInfo(&info);
+  EXPECT_EQ(info.wProcessorArchitecture, PROCESSOR_ARCHITECTURE_UNKNOWN);
 }
 
 }  // namespace
