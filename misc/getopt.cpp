@@ -4,6 +4,7 @@
 #include "misc/getopt.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -27,6 +28,15 @@ int EndOfOptions() {
 
 int getopt(int argc, char* const argv[], const char* spec) noexcept {
   if (optind >= argc) return EndOfOptions();
+  // A scan position outside the current argument is left from an earlier
+  // parse that stopped early (the caller set optind back or passes another
+  // vector): start the argument afresh rather than read stale text.
+  if (nextChar) {
+    const char* argument = argv[optind];
+    uintptr_t at = reinterpret_cast<uintptr_t>(nextChar);
+    uintptr_t start = reinterpret_cast<uintptr_t>(argument);
+    if (!argument || at <= start || at > start + std::strlen(argument)) nextChar = nullptr;
+  }
   if (!nextChar) {
     char* argument = argv[optind];
     if (!argument || argument[0] != OptionSwitchChar) return EndOfOptions();

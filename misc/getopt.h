@@ -10,7 +10,8 @@
 ** consumed). The vector is never reordered.
 **
 ** The state is process-wide and never reset by the parser: set optind back
-** to 1 before parsing another vector. The names have C linkage, as the C
+** to 1 before parsing another vector (a group left half-scanned by an
+** earlier parse is then dropped). The names have C linkage, as the C
 ** library's parser has where there is one: in a program linked with this
 ** library they are this parser (the declarations of <unistd.h> agree).
 */
