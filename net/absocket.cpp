@@ -459,9 +459,7 @@ AbSocket* AbSocket::AcceptPolling(sockaddr_in* peer, DWORD flags, int waitMillis
     int ready = select(0, &readable, nullptr, nullptr, &wait);
     if (ready < 0 || LoadHandle() == 0) return nullptr;
     if (ready == 0) {
-      ++emptyWaits;
-      long minutes = flags_ & kTimeoutMinutes;
-      if (minutes != 0 && kAcceptSecondsPerWait * emptyWaits > minutes * 60) {
+      if (AcceptTimedOut(flags_, ++emptyWaits)) {
         WSASetLastError(WSAETIMEDOUT);
         return nullptr;
       }
@@ -475,6 +473,11 @@ AbSocket* AbSocket::AcceptPolling(sockaddr_in* peer, DWORD flags, int waitMillis
     if (!accepted) closesocket(handle);
     return accepted;
   }
+}
+
+bool AbSocket::AcceptTimedOut(DWORD flags, long emptyWaits) {
+  long minutes = flags & kTimeoutMinutes;
+  return minutes != 0 && kAcceptSecondsPerWait * emptyWaits > minutes * 60;
 }
 
 int AbSocket::Startup(DWORD options) {

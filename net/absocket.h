@@ -135,6 +135,9 @@ class AbSocket {
   ** wait as two seconds. For derived classes that must notice a close from
   ** another thread sooner. */
   AbSocket* AcceptPolling(sockaddr_in* peer, DWORD flags, int waitMilliseconds);
+  /* Whether Accept gives up after emptyWaits waits without a connection,
+  ** each counted as two seconds, under the time-out word flags. */
+  static bool AcceptTimedOut(DWORD flags, long emptyWaits);
 
   DWORD flags_;
   char buffer_[kBufferSize];

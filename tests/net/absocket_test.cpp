@@ -25,6 +25,7 @@ class Recorder : public AbSocket {
  public:
   using AbSocket::AbSocket;
   using AbSocket::AcceptPolling;
+  using AbSocket::AcceptTimedOut;
 
   struct Call {
     std::string hook;
@@ -325,18 +326,24 @@ TEST_F(AbSocketTest, AcceptTimeOutsAndCloseFromAnotherThread) {
   ASSERT_TRUE(listener.Listen(0, &where));
 
   // Every empty wait counts as two seconds: one minute gives up after the
-  // 31st wait, two after the 61st; bit 7 does not matter here.
+  // 31st wait (62 seconds), two after the 61st; bit 7 does not matter here
+  // and 0 minutes never give up.
   const struct {
     DWORD flags;
     int waits;
-  } cases[] = {{0x01, 31}, {0x81, 31}, {0x02, 61}};
+  } cases[] = {{0x01, 31}, {0x81, 31}, {0x02, 61}, {0x17F, 3811}};
   for (const auto& c : cases) {
-    listener.SetFlags(c.flags);
+    EXPECT_FALSE(Recorder::AcceptTimedOut(c.flags, c.waits - 1)) << c.flags;
+    EXPECT_TRUE(Recorder::AcceptTimedOut(c.flags, c.waits)) << c.flags;
+  }
+  EXPECT_FALSE(Recorder::AcceptTimedOut(0x80, 1000000));
+  for (DWORD flags : {0x01, 0x82}) {
+    listener.SetFlags(flags);
     WSASetLastError(0);
     Clock::time_point start = Clock::now();
     EXPECT_EQ(listener.AcceptPolling(nullptr, 0, 5), nullptr);
     EXPECT_EQ(WSAGetLastError(), WSAETIMEDOUT);
-    EXPECT_GE(Clock::now() - start, milliseconds(5 * c.waits)) << c.flags;
+    EXPECT_GE(Clock::now() - start, milliseconds(5 * (flags & 0x7F) * 30)) << flags;
   }
 
   // Without minutes it waits until another thread closes the object.
@@ -372,6 +379,16 @@ struct RelayRig {
   SOCKET server = right.server;
 };
 
+/* Ends a relay that a failing test leaves running: both of its ends see
+** their connections end. Declared after the relay's future. */
+struct RelayStopper {
+  RelayRig& rig;
+  ~RelayStopper() {
+    shutdown(rig.a.GetHandle(), SD_BOTH);
+    shutdown(rig.b.GetHandle(), SD_BOTH);
+  }
+};
+
 TEST_F(AbSocketTest, RelayBothWaysWithHalfCloseAndUrgentData) {
   RelayRig rig;
   rig.a.Unread("pre", 3);
@@ -379,6 +396,7 @@ TEST_F(AbSocketTest, RelayBothWaysWithHalfCloseAndUrgentData) {
   int64_t countB = 0;
   auto relay = std::async(std::launch::async,
                           [&] { return AbSocket::Relay(&rig.a, &rig.b, &countA, &countB); });
+  RelayStopper stopper{rig};
   Put(rig.client, "hello");
   EXPECT_EQ(Take(rig.server, 8), "prehello");
   Put(rig.server, "world");
@@ -418,6 +436,7 @@ TEST_F(AbSocketTest, RelayEndsOnIdleAndOnReset) {
     setsockopt(rig.client, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&abort), sizeof abort);
     auto relay = std::async(std::launch::async,
                             [&] { return AbSocket::Relay(&rig.a, &rig.b, nullptr, nullptr); });
+    RelayStopper stopper{rig};
     closesocket(rig.left.TakeClient());
     EXPECT_EQ(Within(relay), 1);
   }
