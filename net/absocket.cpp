@@ -171,16 +171,20 @@ int AbSocket::Read(char* buffer, int length) {
     bufferedCount_ = received;
   }
   int n = length < bufferedCount_ ? length : bufferedCount_;
-  std::memmove(buffer, buffer_, n);
-  bufferedCount_ -= n;
-  std::memmove(buffer_, buffer_ + n, bufferedCount_);
+  std::memmove(buffer, buffer_ + bufferStart_, n);
+  Consume(n);
   return n;
 }
 
 int AbSocket::Unread(const char* data, int length) {
   if (length < 0 || length > kBufferSize - bufferedCount_) return -1;
-  std::memmove(buffer_ + length, buffer_, bufferedCount_);
-  std::memcpy(buffer_, data, length);
+  if (bufferStart_ >= length) {
+    bufferStart_ -= length;
+  } else {
+    std::memmove(buffer_ + length, buffer_ + bufferStart_, bufferedCount_);
+    bufferStart_ = 0;
+  }
+  std::memcpy(buffer_ + bufferStart_, data, length);
   bufferedCount_ += length;
   return 0;
 }
@@ -205,13 +209,13 @@ int AbSocket::ReadLine(char* buffer, int size) {
       }
       bufferedCount_ = received;
     }
+    const char* start = buffer_ + bufferStart_;
     int take = room - copied < bufferedCount_ ? room - copied : bufferedCount_;
-    const void* lineFeed = std::memchr(buffer_, '\n', take);
-    if (lineFeed) take = static_cast<int>(static_cast<const char*>(lineFeed) - buffer_) + 1;
-    std::memcpy(buffer + copied, buffer_, take);
+    const void* lineFeed = std::memchr(start, '\n', take);
+    if (lineFeed) take = static_cast<int>(static_cast<const char*>(lineFeed) - start) + 1;
+    std::memcpy(buffer + copied, start, take);
     copied += take;
-    bufferedCount_ -= take;
-    std::memmove(buffer_, buffer_ + take, bufferedCount_);
+    Consume(take);
     if (lineFeed || copied == room) break;
   }
   buffer[copied] = 0;
@@ -296,11 +300,16 @@ DWORD AbSocket::GetFlags() {
 }
 
 char* AbSocket::GetBuffer() {
+  if (bufferStart_ != 0) {
+    std::memmove(buffer_, buffer_ + bufferStart_, bufferedCount_);
+    bufferStart_ = 0;
+  }
   return buffer_;
 }
 
 AbSocket& AbSocket::ClearBuffer() {
   bufferedCount_ = 0;
+  bufferStart_ = 0;
   return *this;
 }
 
@@ -330,6 +339,11 @@ const char* AbSocket::GetClassName() {
 
 AbSocket* AbSocket::NewInstance(int type, SOCKET handle, DWORD flags) {
   return new AbSocket(type, handle, flags);
+}
+
+void AbSocket::Consume(int n) {
+  bufferedCount_ -= n;
+  bufferStart_ = bufferedCount_ != 0 ? bufferStart_ + n : 0;
 }
 
 SOCKET AbSocket::LoadHandle() {

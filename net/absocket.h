@@ -140,14 +140,26 @@ class AbSocket {
   static bool AcceptTimedOut(DWORD flags, long emptyWaits);
 
   DWORD flags_;
+
+ private:
   char buffer_[kBufferSize];
   int32_t bufferedCount_ = 0;
+
+ protected:
   SOCKET handle_;
   int32_t socketType_;
   int64_t bytesReceived_ = 0;
   int64_t bytesSent_ = 0;
 
  private:
+  /* Where the buffered bytes start while only Read, ReadLine and Unread
+  ** have touched them; GetBuffer moves them to the front, so that to every
+  ** outside view they start at the buffer's first byte. Reading a line then
+  ** costs no move of the bytes behind it. */
+  int32_t bufferStart_ = 0;
+
+  /* Drops n bytes from the front of the buffered ones. */
+  void Consume(int n);
   /* handle_ as seen by a thread blocked in Accept while another closes. */
   SOCKET LoadHandle();
   /* Replaces the held socket (closing it) with a new one. */

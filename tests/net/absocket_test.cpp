@@ -113,6 +113,7 @@ TEST_F(AbSocketTest, ReadLineAcrossRefillsAndLongLines) {
   EXPECT_EQ(s.ReadLine(line, sizeof line), 4);
   EXPECT_STREQ(line, "abc\n");
   EXPECT_EQ(s.GetBufferedCount(), 3);
+  EXPECT_EQ(std::string(s.GetBuffer(), 3), "def");
   size_t recvCalls = s.calls.size();
   char out[10];
   EXPECT_EQ(s.Read(out, 10), 3);
@@ -166,10 +167,22 @@ TEST_F(AbSocketTest, UnreadWithinTheBuffer) {
   EXPECT_EQ(s.Unread("xy", 2), 0);
   EXPECT_EQ(s.Unread("z", -1), -1);
   EXPECT_TRUE(s.HasBufferedData());
-  Put(c.peer, "cd\n");
+  Put(c.peer, "cd\nef");
   char line[100];
   EXPECT_EQ(s.ReadLine(line, sizeof line), 7);
   EXPECT_STREQ(line, "xyabcd\n");
+  // In front of what a line read left: the buffered bytes always start at
+  // the buffer's first byte.
+  EXPECT_EQ(s.Unread("12", 2), 0);
+  EXPECT_EQ(std::string(s.GetBuffer(), 4), "12ef");
+  EXPECT_EQ(s.Unread("3456", 4), 0);
+  EXPECT_EQ(std::string(s.GetBuffer(), 8), "345612ef");
+  EXPECT_EQ(s.ReadLine(line, 4), 3);
+  EXPECT_STREQ(line, "345");
+  EXPECT_EQ(s.Unread(full.data(), 2996), -1);
+  EXPECT_EQ(s.Unread(full.data(), 2995), 0);
+  EXPECT_EQ(s.GetBufferedCount(), 3000);
+  EXPECT_EQ(std::string(s.GetBuffer() + 2995, 5), "612ef");
 }
 
 TEST_F(AbSocketTest, HooksSurroundEverySendAndReceive) {
