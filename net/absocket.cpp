@@ -92,6 +92,14 @@ void RelayBuffered(AbSocket* from, AbSocket* to, int64_t* count) {
   from->ClearBuffer();
 }
 
+/* getpeername or getsockname into a zero-filled structure; true on failure. */
+bool QueryAddress(SOCKET handle, int (*query)(SOCKET, sockaddr*, int*), sockaddr* address,
+                  int* length) {
+  if (!address || !length || *length < 0) return true;
+  std::memset(address, 0, *length);
+  return handle == 0 || query(handle, address, length) != 0;
+}
+
 /* The decimal number at the start of text (0 when there is none). */
 long LeadingNumber(const char* text, const char** end) {
   long value = 0;
@@ -236,9 +244,7 @@ bool AbSocket::GetPeerSockAddr(sockaddr_in* address) {
 }
 
 bool AbSocket::GetPeerName(sockaddr* address, int* length) {
-  if (!address || !length || *length < 0) return true;
-  std::memset(address, 0, *length);
-  return handle_ == 0 || getpeername(handle_, address, length) != 0;
+  return QueryAddress(handle_, getpeername, address, length);
 }
 
 bool AbSocket::GetLocalAddress(DWORD* port, DWORD* address) {
@@ -255,9 +261,7 @@ bool AbSocket::GetLocalSockAddr(sockaddr_in* address) {
 }
 
 bool AbSocket::GetSockName(sockaddr* address, int* length) {
-  if (!address || !length || *length < 0) return true;
-  std::memset(address, 0, *length);
-  return handle_ == 0 || getsockname(handle_, address, length) != 0;
+  return QueryAddress(handle_, getsockname, address, length);
 }
 
 bool AbSocket::SetKeepAlive(bool on, DWORD interval) {

@@ -85,12 +85,7 @@ void Put(SOCKET s, const std::string& data, int flags = 0) {
 std::string Take(SOCKET s, size_t n) {
   std::string data;
   char chunk[512];
-  while (data.size() < n) {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(s, &readable);
-    timeval wait = {5, 0};
-    if (select(0, &readable, nullptr, nullptr, &wait) != 1) break;
+  while (data.size() < n && loopback::Ready(s)) {
     int got = recv(s, chunk, static_cast<int>(std::min(n - data.size(), sizeof chunk)), 0);
     if (got <= 0) break;
     data.append(chunk, got);
@@ -217,11 +212,7 @@ TEST_F(AbSocketTest, HooksSurroundEverySendAndReceive) {
   ASSERT_EQ(s.calls.size(), 2u);
   EXPECT_EQ(s.calls[1].result, -1);
   Put(c.peer, "e");
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(s.GetHandle(), &readable);
-  timeval wait = {5, 0};
-  ASSERT_EQ(select(0, &readable, nullptr, nullptr, &wait), 1);
+  ASSERT_TRUE(loopback::Ready(s.GetHandle()));
   EXPECT_EQ(s.Read(buffer, 10), 1);
 
   // A send to a reset connection fails through the hooks with 10054.
@@ -416,11 +407,7 @@ TEST_F(AbSocketTest, RelayBothWaysWithHalfCloseAndUrgentData) {
   EXPECT_EQ(Take(rig.client, 5), "world");
 
   Put(rig.client, "!", MSG_OOB);
-  fd_set urgent;
-  FD_ZERO(&urgent);
-  FD_SET(rig.server, &urgent);
-  timeval wait = {5, 0};
-  ASSERT_EQ(select(0, nullptr, nullptr, &urgent, &wait), 1);
+  ASSERT_TRUE(loopback::Ready(rig.server, true));
   char byte = 0;
   EXPECT_EQ(recv(rig.server, &byte, 1, MSG_OOB), 1);
   EXPECT_EQ(byte, '!');

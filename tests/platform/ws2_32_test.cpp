@@ -34,14 +34,6 @@ int ClosedPort() {
   return port;
 }
 
-bool WaitReadable(SOCKET s) {
-  fd_set set;
-  FD_ZERO(&set);
-  FD_SET(s, &set);
-  timeval wait = {5, 0};
-  return select(0, &set, nullptr, nullptr, &wait) == 1;
-}
-
 TEST_F(Ws2, ErrorNumbersAreWindowsOnes) {
   SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in refused = loopback::Address("127.0.0.1", ClosedPort());
@@ -111,7 +103,7 @@ TEST_F(Ws2, SelectKeepsWindowsFdSets) {
 
   // Ready sockets are counted once per set they are ready in.
   ASSERT_EQ(send(pair.client, "x", 1, 0), 1);
-  ASSERT_TRUE(WaitReadable(pair.server));
+  ASSERT_TRUE(loopback::Ready(pair.server));
   FD_ZERO(&readable);
   FD_SET(pair.client, &readable);
   FD_SET(pair.server, &readable);
@@ -124,11 +116,7 @@ TEST_F(Ws2, SelectKeepsWindowsFdSets) {
 
   // Urgent data is exceptional.
   ASSERT_EQ(send(pair.client, "!", 1, MSG_OOB), 1);
-  fd_set urgent;
-  FD_ZERO(&urgent);
-  FD_SET(pair.server, &urgent);
-  timeval wait = {5, 0};
-  ASSERT_EQ(select(0, nullptr, nullptr, &urgent, &wait), 1);
+  ASSERT_TRUE(loopback::Ready(pair.server, true));
   char byte = 0;
   EXPECT_EQ(recv(pair.server, &byte, 1, MSG_OOB), 1);
   EXPECT_EQ(byte, '!');
@@ -143,6 +131,7 @@ TEST_F(Ws2, SelectKeepsWindowsFdSets) {
   FD_ZERO(&writable);
   FD_SET(s, &writable);
   fd_set failed = writable;
+  timeval wait = {5, 0};
   EXPECT_EQ(select(0, nullptr, &writable, &failed, &wait), 1);
   EXPECT_EQ(writable.fd_count, 0u);
   EXPECT_TRUE(FD_ISSET(s, &failed));
@@ -166,7 +155,7 @@ TEST_F(Ws2, SelectWaitsOnDescriptorsBeyond1024) {
     loopback::Pair pair;
     EXPECT_GT(pair.server, 1024u);
     ASSERT_EQ(send(pair.client, "x", 1, 0), 1);
-    EXPECT_TRUE(WaitReadable(pair.server));
+    EXPECT_TRUE(loopback::Ready(pair.server));
   }
   for (SOCKET s : filler) closesocket(s);
   if (!high) GTEST_SKIP() << "the descriptor limit stays below 1025";
@@ -227,7 +216,7 @@ TEST_F(Ws2, IoctlsAndOptions) {
   EXPECT_EQ(ioctlsocket(pair.client, FIONBIO, nullptr), SOCKET_ERROR);
   EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
   ASSERT_EQ(send(pair.client, "12345", 5, 0), 5);
-  ASSERT_TRUE(WaitReadable(pair.server));
+  ASSERT_TRUE(loopback::Ready(pair.server));
   ULONG value = 0;
   EXPECT_EQ(ioctlsocket(pair.server, FIONREAD, &value), 0);
   EXPECT_EQ(value, 5u);

@@ -55,6 +55,15 @@ inline sockaddr_in Address(const char* dotted, int port) {
   return address;
 }
 
+/* Whether s has data (or, with urgent, out-of-band data) within 5 seconds. */
+inline bool Ready(SOCKET s, bool urgent = false) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(s, &set);
+  timeval wait = {5, 0};
+  return select(0, urgent ? nullptr : &set, nullptr, urgent ? &set : nullptr, &wait) == 1;
+}
+
 /* A listening socket on dotted:0; its port goes to *port. */
 inline SOCKET Listener(const char* dotted, int* port) {
   SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
