@@ -274,6 +274,7 @@ inline void FdSet(SOCKET s, fd_set* set) {
 #define WSANO_RECOVERY 11003
 #define WSANO_DATA 11004
 
+// ws2_32.cpp, which also sees the POSIX names, keeps these in the namespace.
 #ifndef ZU_WS2_IMPLEMENTATION
 #define fd_set ws2::fd_set
 using namespace ws2;
