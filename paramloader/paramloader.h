@@ -37,6 +37,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <new>
+#include <type_traits>
 
 #include "misc/zustring.h"
 #include "platform/win32.h"
@@ -248,9 +249,11 @@ class Record : public Base {
 
 /* Calls visit(row, address) for every row of the record's class chain, in
 ** the order Serialize writes them, with the address of the member the row
-** describes. Lets a host print, fill or compare any record by its rows. */
-template <class Visitor>
-void ForEachField(ParamLoader& record, Visitor&& visit) {
+** describes (a const address for a const record). Lets a host print, fill
+** or compare any record by its rows. */
+template <class Rec, class Visitor>
+requires std::is_base_of_v<ParamLoader, std::remove_const_t<Rec>>
+void ForEachField(Rec& record, Visitor&& visit) {
   constexpr int kMaxDepth = 8;
   FieldTable tables[kMaxDepth];
   int n = record.FieldTables(tables, kMaxDepth);

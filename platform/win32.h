@@ -12,6 +12,7 @@
 // clang-format off
 #include <winsock2.h>
 #include <windows.h>
+#include <mstcpip.h>
 // clang-format on
 
 #else

@@ -22,10 +22,13 @@ ParamLoader* Create() {
 #define ZU_FACTORY_ENTRY(Class) {Class::kTag, &Create<Class>},
 
 const FactoryEntry kEntries[] = {
-    ZU_FACTORY_SERVICES(ZU_FACTORY_ENTRY) ZU_FACTORY_NETWORK(ZU_FACTORY_ENTRY)
-        ZU_FACTORY_WEB(ZU_FACTORY_ENTRY) ZU_FACTORY_MAIL(ZU_FACTORY_ENTRY)
-            ZU_FACTORY_MAILUSER(ZU_FACTORY_ENTRY) ZU_FACTORY_VPN(ZU_FACTORY_ENTRY)
-                ZU_FACTORY_USER(ZU_FACTORY_ENTRY)};
+    ZU_FACTORY_SERVICES(ZU_FACTORY_ENTRY)  //
+    ZU_FACTORY_NETWORK(ZU_FACTORY_ENTRY)   //
+    ZU_FACTORY_WEB(ZU_FACTORY_ENTRY)       //
+    ZU_FACTORY_MAIL(ZU_FACTORY_ENTRY)      //
+    ZU_FACTORY_MAILUSER(ZU_FACTORY_ENTRY)  //
+    ZU_FACTORY_VPN(ZU_FACTORY_ENTRY)       //
+    ZU_FACTORY_USER(ZU_FACTORY_ENTRY)};
 constexpr int kEntryCount = sizeof kEntries / sizeof kEntries[0];
 
 bool ByTag(const FactoryEntry& a, const FactoryEntry& b) {

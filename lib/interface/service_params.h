@@ -8,13 +8,59 @@
 
 #include "paramloader/paramloader.h"
 
-/* Shared value records. */
+#define ZU_FIELDS_ServiceParams(F)        \
+  F(STRING, "SERVICE", service)           \
+  F(STRING, "STATUS", status)             \
+  F(INT, "AUTO_START", autoStart, 1)      \
+  F(STRING, "LOGFILE", logfile)           \
+  F(INT, "LOGSIZE", logsize)              \
+  F(INT, "LOGVERBOSITY", logverbosity, 1) \
+  F(INT, "MAX_REQUESTS", maxRequests)
+
+class ServiceParams : public Record<ServiceParams, ParamLoaderRefCounted> {
+ public:
+  ZU_RECORD(ServiceParams, "SERVICE")
+};
 
 #define ZU_FIELDS_StringParam(F) F(KEY, "VALUE", value)
 
 class StringParam : public Record<StringParam, ParamLoader> {
  public:
   ZU_RECORD(StringParam, "STRING_PARAM")
+};
+
+#define ZU_FIELDS_ServiceTcpParams(F)               \
+  F(INT, "PORT", port)                              \
+  F(BOOL, "SENDSTAT", sendstat, true)               \
+  F(LIST, "ALLOWED_NETS", allowedNets, StringParam) \
+  F(INT, "SSL_CONFIG", sslConfig)                   \
+  F(STRING, "SSL_CERTIFICATE", sslCertificate)
+
+class ServiceTcpParams : public Record<ServiceTcpParams, ServiceParams> {
+ public:
+  ZU_RECORD(ServiceTcpParams, "SERVICE_TCP")
+  ServiceTcpParams() { service = kTag; }
+};
+
+class DummyTcpParams : public TaggedRecord<DummyTcpParams, ServiceTcpParams> {
+ public:
+  ZU_TAG("DUMMY_TCP")
+  DummyTcpParams() { service = kTag; }
+};
+
+class ManagerParams : public TaggedRecord<ManagerParams, ServiceTcpParams> {
+ public:
+  ZU_TAG("MANAGER")
+  ManagerParams() {
+    service = kTag;
+    port = 9033;
+  }
+};
+
+class TelnetParams : public TaggedRecord<TelnetParams, ServiceTcpParams> {
+ public:
+  ZU_TAG("TELNET")
+  TelnetParams() { port = 23; }
 };
 
 #define ZU_FIELDS_IntParam(F) F(INT, "VALUE", value)
@@ -58,66 +104,219 @@ class GroupParams : public Record<GroupParams, RepliBase> {
   ZU_RECORD(GroupParams, "GROUP_PARAMS")
 };
 
-/* Service bases. Every concrete service writes its own tag into SERVICE. */
+#define ZU_FIELDS_DHCPLease(F)          \
+  F(INT, "STATUS", status)              \
+  F(STRING, "DESCRIPTION", description) \
+  F(KEY, "MAC", mac)                    \
+  F(IPADDR, "IP", ip)                   \
+  F(IPADDR, "MASK", mask)               \
+  F(IPADDR, "GW", gw)                   \
+  F(IPADDR, "PDNS", pdns)               \
+  F(IPADDR, "SDNS", sdns)               \
+  F(STRING, "DOMAIN", domain)           \
+  F(STRING, "WPAD", wpad)
 
-#define ZU_FIELDS_ServiceParams(F)        \
-  F(STRING, "SERVICE", service)           \
-  F(STRING, "STATUS", status)             \
-  F(INT, "AUTO_START", autoStart, 1)      \
-  F(STRING, "LOGFILE", logFile)           \
-  F(INT, "LOGSIZE", logSize)              \
-  F(INT, "LOGVERBOSITY", logVerbosity, 1) \
-  F(INT, "MAX_REQUESTS", maxRequests)
-
-class ServiceParams : public Record<ServiceParams, ParamLoaderRefCounted> {
+class DHCPLease : public Record<DHCPLease, ParamLoader> {
  public:
-  ZU_RECORD(ServiceParams, "SERVICE")
+  ZU_RECORD(DHCPLease, "DHCP_LEASE")
 };
 
-#define ZU_FIELDS_ServiceTcpParams(F)               \
-  F(INT, "PORT", port)                              \
-  F(BOOL, "SENDSTAT", sendStat, true)               \
-  F(LIST, "ALLOWED_NETS", allowedNets, StringParam) \
-  F(INT, "SSL_CONFIG", sslConfig)                   \
-  F(STRING, "SSL_CERTIFICATE", sslCertificate)
+#define ZU_FIELDS_DhcpParams(F)         \
+  F(IPADDR, "SERV_IP", servIp)          \
+  F(IPADDR, "MASK", mask)               \
+  F(IPADDR, "IPINIT", ipinit)           \
+  F(INT, "NUMIPS", numips, 250)         \
+  F(IPADDR, "GW", gw)                   \
+  F(IPADDR, "PDNS", pdns)               \
+  F(IPADDR, "SDNS", sdns)               \
+  F(STRING, "DOMAIN", domain)           \
+  F(STRING, "WPAD", wpad)               \
+  F(INT, "ALLOC_HOURS", allocHours, 96) \
+  F(LIST, "LEASES", leases, DHCPLease)
 
-class ServiceTcpParams : public Record<ServiceTcpParams, ServiceParams> {
+class DhcpParams : public Record<DhcpParams, ServiceParams> {
  public:
-  ZU_RECORD(ServiceTcpParams, "SERVICE_TCP")
-  ServiceTcpParams() { service = kTag; }
+  ZU_RECORD(DhcpParams, "DHCP")
+  DhcpParams() { service = kTag; }
 };
 
-class DummyTcpParams : public TaggedRecord<DummyTcpParams, ServiceTcpParams> {
+#define ZU_FIELDS_DnsRule(F)           \
+  F(INT, "ORDER", order)               \
+  F(BOOL, "ENABLED", enabled, true)    \
+  F(STRING, "DOMAIN", domain)          \
+  F(IPADDR, "DNS_SERVER", dnsServer)   \
+  F(IPADDR, "DNS_SERVER2", dnsServer2) \
+  F(IPADDR, "DNS_SERVER3", dnsServer3)
+
+class DnsRule : public Record<DnsRule, ParamLoader> {
  public:
-  ZU_TAG("DUMMY_TCP")
-  DummyTcpParams() { service = kTag; }
+  ZU_RECORD(DnsRule, "DNS_RULE")
 };
 
-class ManagerParams : public TaggedRecord<ManagerParams, ServiceTcpParams> {
+#define ZU_FIELDS_DnsServerParams(F)   \
+  F(BOOL, "AUTO_DNS", autoDns, true)   \
+  F(IPADDR, "DNS_SERVER", dnsServer)   \
+  F(IPADDR, "DNS_SERVER2", dnsServer2) \
+  F(IPADDR, "DNS_SERVER3", dnsServer3) \
+  F(LIST, "RULES", rules, DnsRule)
+
+class DnsServerParams : public Record<DnsServerParams, ServiceTcpParams> {
  public:
-  ZU_TAG("MANAGER")
-  ManagerParams() {
+  ZU_RECORD(DnsServerParams, "DNS")
+  DnsServerParams() {
     service = kTag;
-    port = 9033;
+    port = 53;
   }
 };
 
-/* The one service that keeps the SERVICE text of its base. */
-class TelnetParams : public TaggedRecord<TelnetParams, ServiceTcpParams> {
+#define ZU_FIELDS_DDNSParams(F)        \
+  F(STRING, "DOMAIN_NAME", domainName) \
+  F(PASSWORD, "SENHA", senha)          \
+  F(IPADDR, "CURRENT_IP", currentIp)   \
+  F(BOOL, "USE_REAL_IP", useRealIp)    \
+  F(INT, "IF_LABEL", ifLabel)          \
+  F(INT, "REG_TYPE", regType)
+
+class DDNSParams : public Record<DDNSParams, ServiceParams> {
  public:
-  ZU_TAG("TELNET")
-  TelnetParams() { port = 23; }
+  ZU_RECORD(DDNSParams, "DDNS")
+  DDNSParams() { service = kTag; }
 };
 
-/* The classes of this area that the factory creates by tag. */
+#define ZU_FIELDS_RegraDMZ(F)              \
+  F(STRING, "DESC", desc)                  \
+  F(BOOL, "ENABLED", enabled)              \
+  F(INT, "ORDER", order)                   \
+  F(IPADDR, "INCOMING_IP", incomingIp)     \
+  F(IPADDR, "INCOMING_MASK", incomingMask) \
+  F(INT, "START_PORT", startPort)          \
+  F(INT, "END_PORT", endPort)              \
+  F(INT, "PROTOCOL", protocol)             \
+  F(IPADDR, "DEST_IP", destIp)             \
+  F(INT, "DEST_PORT", destPort)            \
+  F(INT, "FLAGS", flags)
+
+class RegraDMZ : public Record<RegraDMZ, ParamLoader> {
+ public:
+  ZU_RECORD(RegraDMZ, "REGRA_DMZ")
+};
+
+#define ZU_FIELDS_ServiceDMZParams(F) F(LIST, "DMZ_RULES", dmzRules, RegraDMZ)
+
+class ServiceDMZParams : public Record<ServiceDMZParams, ServiceParams> {
+ public:
+  ZU_RECORD(ServiceDMZParams, "DMZ")
+  ServiceDMZParams() {
+    service = kTag;
+    autoStart = 1;
+  }
+};
+
+#define ZU_FIELDS_PortmapParams(F) \
+  F(STRING, "DEST_HOST", destHost) \
+  F(INT, "DEST_PORT", destPort)    \
+  F(INT, "REDIRECT_TYPE", redirectType)
+
+class PortmapParams : public Record<PortmapParams, ServiceTcpParams> {
+ public:
+  ZU_RECORD(PortmapParams, "PORTMAP_TCP")
+  PortmapParams() {
+    service = kTag;
+    port = 0;
+  }
+};
+
+class PortmapUdpParams : public TaggedRecord<PortmapUdpParams, PortmapParams> {
+ public:
+  ZU_TAG("PORTMAP_UDP")
+  PortmapUdpParams() {
+    service = kTag;
+    port = 0;
+  }
+};
+
+#define ZU_FIELDS_RegraAcesso(F)          \
+  F(INT, "ORDER", order)                  \
+  F(BOOL, "ENABLED", enabled, true)       \
+  F(INT, "PROTOCOL", protocol)            \
+  F(INT, "PORTA_INICIO", portaInicio)     \
+  F(INT, "PORTA_FIM", portaFim)           \
+  F(STRING, "NET_NAME", netName)          \
+  F(INT, "TIPO", tipo)                    \
+  F(INT, "ADDRESS", address)              \
+  F(INT, "MASK", mask)                    \
+  F(LIST, "GRUPOS", grupos, StringParam)  \
+  F(LIST, "IP_ORIG", ipOrig, StringParam) \
+  F(STRING, "USER_NAME", userName)        \
+  F(STRING, "PROGRAM_NAME", programName)  \
+  F(BOOL, "MONITORED", monitored)         \
+  F(BOOL, "ACTION", action, true)
+
+class RegraAcesso : public Record<RegraAcesso, ParamLoader> {
+ public:
+  ZU_RECORD(RegraAcesso, "REGRA_ACESSO")
+};
+
+#define ZU_FIELDS_TProxyParams(F)                        \
+  F(IPADDR, "SOURCE_NET", sourceNet)                     \
+  F(IPADDR, "SOURCE_MASK", sourceMask)                   \
+  F(BOOL, "CAPTURE_POP", capturePop, true)               \
+  F(BOOL, "CAPTURE_FTP", captureFtp, true)               \
+  F(BOOL, "CAPTURE_IM", captureIm)                       \
+  F(BOOL, "ENABLE_DPI", enableDpi)                       \
+  F(BOOL, "CONTROL_ACCESS", controlAccess)               \
+  F(BOOL, "DEFAULT_ACCESS", defaultAccess)               \
+  F(LIST, "ACCESS_RULES", accessRules, RegraAcesso)      \
+  F(LIST, "APP_PROTO_RULES", appProtoRules, RegraAcesso) \
+  F(INT, "UDP_TIME_LIMIT", udpTimeLimit, 60)
+
+class TProxyParams : public Record<TProxyParams, ServiceTcpParams> {
+ public:
+  ZU_RECORD(TProxyParams, "TPROXY")
+  TProxyParams() {
+    service = kTag;
+    autoStart = 1;
+    port = 0;
+  }
+};
+
+class ServiceSocksParams : public TaggedRecord<ServiceSocksParams, TProxyParams> {
+ public:
+  ZU_TAG("SOCKS5")
+  ServiceSocksParams() {
+    service = kTag;
+    port = 1080;
+  }
+};
+
+#define ZU_FIELDS_CtlAcessoParams(F)       \
+  F(BOOL, "ATIVO", ativo)                  \
+  F(BOOL, "ACESSO_DEFAULT", acessoDefault) \
+  F(LIST, "REGRA_ACESSO", regraAcesso, RegraAcesso)
+
+class CtlAcessoParams : public Record<CtlAcessoParams, ParamLoader> {
+ public:
+  ZU_RECORD(CtlAcessoParams, "CTL_ACESSO_PARAMS")
+};
+
 #define ZU_FACTORY_SERVICES(X) \
-  X(StringParam)               \
-  X(IntParam)                  \
-  X(StringListParam)           \
-  X(NetworkAndMask)            \
-  X(GroupParams)               \
-  X(ServiceParams)             \
-  X(ServiceTcpParams)          \
-  X(DummyTcpParams)            \
-  X(ManagerParams)             \
-  X(TelnetParams)
+  X(ServiceParams)            \
+  X(StringParam)              \
+  X(ServiceTcpParams)         \
+  X(DummyTcpParams)           \
+  X(ManagerParams)            \
+  X(TelnetParams)             \
+  X(IntParam)                 \
+  X(StringListParam)          \
+  X(NetworkAndMask)           \
+  X(GroupParams)              \
+  X(DhcpParams)               \
+  X(DnsServerParams)          \
+  X(DDNSParams)               \
+  X(ServiceDMZParams)         \
+  X(PortmapParams)            \
+  X(PortmapUdpParams)         \
+  X(RegraAcesso)              \
+  X(TProxyParams)             \
+  X(ServiceSocksParams)       \
+  X(CtlAcessoParams)
