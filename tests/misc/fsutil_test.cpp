@@ -229,106 +229,59 @@ TEST(FsUtil, SplitToken) {
   EXPECT_STREQ(SplitToken(&cursor, ' '), "HTTP/1.1");
   EXPECT_STREQ(SplitToken(&cursor, ' '), "200");
   EXPECT_STREQ(SplitToken(&cursor, ' '), "OK");
-  char* atLineEnd = cursor;
-  EXPECT_EQ(*cursor, '\n');
+  EXPECT_STREQ(cursor, "\nignored");
   EXPECT_EQ(SplitToken(&cursor, ' '), nullptr);
-  EXPECT_EQ(cursor, atLineEnd);
-
+  EXPECT_STREQ(cursor, "\nignored");
   char last[] = "a,,b";
   cursor = last;
   EXPECT_STREQ(SplitToken(&cursor, ','), "a");
   EXPECT_STREQ(SplitToken(&cursor, ','), "b");
   EXPECT_EQ(cursor, last + 4);
   EXPECT_EQ(SplitToken(&cursor, ','), nullptr);
-  char empty[] = "";
-  cursor = empty;
-  EXPECT_EQ(SplitToken(&cursor, ' '), nullptr);
 }
 
-TEST(FsUtil, FieldScanners) {
-  char out[4];
-  const char* line = ",,ab,c";
+/* Runs a scanner over line until it fails: the fields it stored, then "|"
+** and what the cursor was left on. */
+template <typename Scan>
+std::vector<std::string> Fields(const char* line, size_t size, Scan scan) {
+  std::vector<std::string> fields;
+  std::vector<char> out(size + 1);
   const char* cursor = line;
-  EXPECT_TRUE(GetField(&cursor, out, sizeof out, ','));
-  EXPECT_STREQ(out, "ab");
-  EXPECT_EQ(cursor, line + 4);
-  EXPECT_TRUE(GetField(&cursor, out, sizeof out, ','));
-  EXPECT_STREQ(out, "c");
-  EXPECT_FALSE(GetField(&cursor, out, sizeof out, ','));
-  EXPECT_STREQ(out, "");
+  for (int i = 0; i < 20 && scan(&cursor, out.data(), size); ++i) fields.emplace_back(out.data());
+  fields.push_back(std::string("|").append(cursor));
+  return fields;
+}
 
-  // At the size limit: three characters fit a 4-byte buffer, four do not,
-  // and a failure leaves the cursor where it was.
-  line = "\r\nabc\r\nabcd";
-  cursor = line;
-  EXPECT_TRUE(GetField(&cursor, out, sizeof out, ','));
-  EXPECT_STREQ(out, "abc");
-  const char* before = cursor;
-  EXPECT_FALSE(GetField(&cursor, out, sizeof out, ','));
-  EXPECT_EQ(cursor, before);
-  EXPECT_FALSE(GetField(&cursor, out, 0, ','));
+TEST(FsUtil, LineScanners) {
+  using Result = std::vector<std::string>;
+  auto field = [](char delimiter) {
+    return [=](const char** c, char* out, size_t n) { return GetField(c, out, n, delimiter); };
+  };
+  auto loose = [](const char** c, char* out, size_t n) { return GetFieldLoose(c, out, n, ';'); };
+  auto either = [](const char** c, char* out, size_t n) {
+    return GetFieldEither(c, out, n, ',', ';');
+  };
+  auto set = [](const char** c, char* out, size_t n) { return GetFieldSet(c, out, n, " \t"); };
+  auto word = [](const char** c, char* out, size_t n) { return GetWord(c, out, n, '='); };
 
+  EXPECT_EQ(Fields(",,ab,c", 4, field(',')), (Result{"ab", "c", "|"}));
+  // Three characters fit four bytes, four do not; a failure leaves the cursor.
+  EXPECT_EQ(Fields("\r\nabc\r\nabcd", 4, field(',')), (Result{"abc", "|\r\nabcd"}));
+  EXPECT_EQ(Fields("abc", 0, field(',')), (Result{"|abc"}));
   // Control characters: refused by GetField, taken by GetFieldLoose.
-  line = "a\tb;c";
-  cursor = line;
-  EXPECT_FALSE(GetField(&cursor, out, sizeof out, ';'));
-  EXPECT_EQ(cursor, line);
-  EXPECT_TRUE(GetFieldLoose(&cursor, out, sizeof out, ';'));
-  EXPECT_STREQ(out, "a\tb");
-  EXPECT_EQ(*cursor, ';');
-  cursor = line;
-  EXPECT_TRUE(GetField(&cursor, out, sizeof out, '\t'));
-  EXPECT_STREQ(out, "a");
-
-  line = ";x,y\nz";
-  cursor = line;
-  EXPECT_TRUE(GetFieldEither(&cursor, out, sizeof out, ',', ';'));
-  EXPECT_STREQ(out, "x");
-  EXPECT_TRUE(GetFieldEither(&cursor, out, sizeof out, ',', ';'));
-  EXPECT_STREQ(out, "y");
-  EXPECT_TRUE(GetFieldEither(&cursor, out, sizeof out, ',', ';'));
-  EXPECT_STREQ(out, "z");
-
-  // GetFieldSet ends only at its own characters: line ends and controls
-  // are part of the field.
-  line = " \t a\rb\t c";
-  cursor = line;
-  EXPECT_TRUE(GetFieldSet(&cursor, out, sizeof out, " \t"));
-  EXPECT_STREQ(out, "a\rb");
-  EXPECT_TRUE(GetFieldSet(&cursor, out, sizeof out, " \t"));
-  EXPECT_STREQ(out, "c");
-  EXPECT_FALSE(GetFieldSet(&cursor, out, sizeof out, " \t"));
-}
-
-TEST(FsUtil, GetWord) {
-  char out[4];
-  char small[3];
-  const char* line = "key=val ue";
-  const char* cursor = line;
-  EXPECT_FALSE(GetWord(&cursor, small, sizeof small, '='));
-  EXPECT_EQ(cursor, line);
-  char wide[8];
-  EXPECT_TRUE(GetWord(&cursor, wide, sizeof wide, '='));
-  EXPECT_STREQ(wide, "key");
-  EXPECT_TRUE(GetWord(&cursor, wide, sizeof wide, '='));
-  EXPECT_STREQ(wide, "val");
-  EXPECT_FALSE(GetWord(&cursor, wide, sizeof wide, '='));  // the end of the text fails
-  EXPECT_STREQ(cursor, "ue");
-
-  line = "=rest";
-  cursor = line;
-  EXPECT_TRUE(GetWord(&cursor, out, sizeof out, '='));
-  EXPECT_STREQ(out, "");
-  EXPECT_STREQ(cursor, "rest");
-  line = "a\tb=";
-  cursor = line;
-  EXPECT_FALSE(GetWord(&cursor, wide, sizeof wide, '='));
-  EXPECT_EQ(cursor, line);
-  line = "abc=";
-  cursor = line;
-  EXPECT_TRUE(GetWord(&cursor, out, sizeof out, '='));
-  EXPECT_STREQ(out, "abc");
-  EXPECT_FALSE(GetWord(&cursor, out, 0, '='));
+  EXPECT_EQ(Fields("a\tb;c", 4, field(';')), (Result{"|a\tb;c"}));
+  EXPECT_EQ(Fields("a\tb;c", 4, loose), (Result{"a\tb", "c", "|"}));
+  EXPECT_EQ(Fields("a\tb;c", 4, field('\t')), (Result{"a", "b;c", "|"}));
+  EXPECT_EQ(Fields(";x,y\nz", 4, either), (Result{"x", "y", "z", "|"}));
+  // GetFieldSet ends only at its own characters, not at line ends.
+  EXPECT_EQ(Fields(" \t a\rb\t c", 4, set), (Result{"a\rb", "c", "|"}));
+  // GetWord ends at its delimiter or a space; the end of the text fails.
+  EXPECT_EQ(Fields("key=val ue", 8, word), (Result{"key", "val", "|ue"}));
+  EXPECT_EQ(Fields("key=val ue", 3, word), (Result{"|key=val ue"}));
+  EXPECT_EQ(Fields("=rest", 4, word), (Result{"", "|rest"}));
+  EXPECT_EQ(Fields("abc=", 4, word), (Result{"abc", "|"}));
+  EXPECT_EQ(Fields("a\tb=", 8, word), (Result{"|a\tb="}));
+  EXPECT_EQ(Fields("=", 0, word), (Result{"|="}));
 }
 
 using MachineQueries = StandinRootTest;
