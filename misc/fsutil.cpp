@@ -37,6 +37,7 @@ uint32_t EntryType(DWORD attributes) {
 }  // namespace
 
 DirHandle* OpenDir(const char* directory) {
+  if (!directory) return nullptr;
   char pattern[MAX_PATH];
   int n = std::snprintf(pattern, sizeof pattern, "%s%c*", directory, PATH_SEPARATOR);
   if (n < 0 || n >= static_cast<int>(sizeof pattern)) return nullptr;
@@ -80,17 +81,17 @@ void CloseDir(DirHandle* dir) {
 
 bool FileExists(const char* path) {
   struct _stat status;
-  return _stat(path, &status) == 0;
+  return path && _stat(path, &status) == 0;
 }
 
 bool IsDirectory(const char* path) {
   struct _stat status;
-  return _stat(path, &status) == 0 && (status.st_mode & _S_IFDIR);
+  return path && _stat(path, &status) == 0 && (status.st_mode & _S_IFDIR);
 }
 
 uint32_t PathSize(const char* path) {
   struct _stat status;
-  if (_stat(path, &status) != 0) return 0;
+  if (!path || _stat(path, &status) != 0) return 0;
   if (!(status.st_mode & _S_IFDIR)) return static_cast<uint32_t>(status.st_size);
   DirHandle* dir = OpenDir(path);
   if (!dir) return 0;
@@ -108,7 +109,7 @@ uint32_t PathSize(const char* path) {
 }
 
 int ChangeDirectory(const char* path) {
-  return _chdir(path) == 0 ? 0 : -1;
+  return path && _chdir(path) == 0 ? 0 : -1;
 }
 
 char* TempFormat(const char* format, ...) {
@@ -139,6 +140,7 @@ void EndMatch() {
 
 bool FindFirstMatch(const char* pattern) {
   EndMatch();
+  if (!pattern) return false;
   zustring directory, file;
   const char* lastSeparator = nullptr;
   for (const char* p = pattern; *p; ++p) {

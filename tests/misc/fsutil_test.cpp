@@ -90,6 +90,9 @@ TEST(FsUtil, DirectoryPathLimit) {
 TEST(FsUtil, PathQueries) {
   TempDir temp;
   std::string missing = temp / "missing";
+  EXPECT_FALSE(FileExists(nullptr));
+  EXPECT_EQ(PathSize(nullptr), 0u);
+  EXPECT_EQ(OpenDir(nullptr), nullptr);
   EXPECT_FALSE(FileExists(missing.c_str()));
   EXPECT_FALSE(IsDirectory(missing.c_str()));
   EXPECT_EQ(PathSize(missing.c_str()), 0u);
