@@ -26,7 +26,7 @@ int EndOfOptions() {
 }
 }  // namespace
 
-int getopt(int argc, char* const argv[], const char* spec) noexcept {
+int getopt(int argc, char* const argv[], const char* optstring) noexcept {
   if (optind >= argc) return EndOfOptions();
   // A scan position outside the current argument is left from an earlier
   // parse that stopped early (the caller set optind back or passes another
@@ -51,7 +51,7 @@ int getopt(int argc, char* const argv[], const char* spec) noexcept {
     ++optind;
     return EndOfOptions();
   }
-  const char* declared = letter == ':' ? nullptr : std::strchr(spec, letter);
+  const char* declared = letter == ':' ? nullptr : std::strchr(optstring, letter);
   if (declared) {
     if (declared[1] != ':') {
       if (*nextChar == 0) {
