@@ -14,7 +14,7 @@ XmlTag::~XmlTag() {
 }
 
 void XmlTag::Reset() {
-  Name = zustring();
+  Name.SetLength(0);  // keeps the block for the next name when no one shares it
   Kind = TagStart;
   if (Attributes) {
     values_.clear();
@@ -60,12 +60,28 @@ const Reference kReaderReferences[] = {
 };
 
 /* The reference at ampersand (one of kReaderReferences, without regard to
-** case), or none. */
+** case), or none. The text is NUL-terminated, so no comparison runs past
+** its end. */
 const Reference* MatchReference(const char* ampersand) {
   for (const Reference& reference : kReaderReferences) {
-    if (_strnicmp(ampersand, reference.text, reference.length) == 0) return &reference;
+    unsigned i = 1;
+    for (; i < reference.length; ++i) {
+      char wanted = reference.text[i];
+      char c = ampersand[i];
+      // The letters of the references compare in either case, ';' as is.
+      if (c != wanted && !(wanted >= 'a' && wanted <= 'z' && (c | 0x20) == wanted)) break;
+    }
+    if (i == reference.length) return &reference;
   }
   return nullptr;
+}
+
+/* The end (1-based position after it) of the run of characters from
+** position on that keep belonging to the same name or value. */
+template <typename Belongs>
+unsigned RunEnd(const char* s, unsigned length, unsigned position, Belongs belongs) {
+  while (position <= length && belongs(s[position - 1])) ++position;
+  return position;
 }
 
 enum class ReadState { Open, Name, Between, AfterName, Value, Close };
@@ -112,7 +128,10 @@ bool ReadXmlTag(const zustring& text, unsigned& position, XmlTag& tag) {
         } else if (c == '>') {
           return true;
         } else {
-          tag.Name.Append(&c, 1);
+          unsigned end = RunEnd(s, length, position,
+                                [](char d) { return !IsBlank(d) && d != '/' && d != '>'; });
+          tag.Name.Append(s + position - 2, static_cast<int>(end - position + 1));
+          position = end;
         }
         break;
       case ReadState::Between:
@@ -132,7 +151,11 @@ bool ReadXmlTag(const zustring& text, unsigned& position, XmlTag& tag) {
           addAttribute();
           return true;
         } else if (state == ReadState::Between) {
-          name.Append(&c, 1);
+          unsigned end = RunEnd(s, length, position, [](char d) {
+            return !IsBlank(d) && d != '/' && d != '>' && d != '=';
+          });
+          name.Append(s + position - 2, static_cast<int>(end - position + 1));
+          position = end;
         } else {
           // The attribute before had no value; c starts the next name, which
           // (like any name) a blank ends.
@@ -154,7 +177,9 @@ bool ReadXmlTag(const zustring& text, unsigned& position, XmlTag& tag) {
               value.Append(&c, 1);
             }
           } else {
-            value.Append(&c, 1);
+            unsigned end = RunEnd(s, length, position, [](char d) { return d != '"' && d != '&'; });
+            value.Append(s + position - 2, static_cast<int>(end - position + 1));
+            position = end;
           }
         } else if (blank) {
           addAttribute();
@@ -171,7 +196,11 @@ bool ReadXmlTag(const zustring& text, unsigned& position, XmlTag& tag) {
         } else if (c == '"') {
           quoted = true;
         } else {
-          value.Append(&c, 1);
+          unsigned end = RunEnd(s, length, position, [](char d) {
+            return !IsBlank(d) && d != '/' && d != '>' && d != '"';
+          });
+          value.Append(s + position - 2, static_cast<int>(end - position + 1));
+          position = end;
         }
         break;
       case ReadState::Close:
@@ -186,6 +215,11 @@ bool ReadXmlText(const zustring& text, unsigned& position, zustring& out) {
   const char* s = text.c_str();
   unsigned length = text.Length();
   if (position == 0) position = 1;
+  if (position > length) return false;
+  // The decoded text is at most as long as the source up to the next '<'.
+  const void* next = std::memchr(s + position - 1, '<', length - position + 1);
+  unsigned end = next ? static_cast<unsigned>(static_cast<const char*>(next) - s) + 1 : length + 1;
+  if (end > position) out.Reserve(end - position, 0);
   // Runs of plain characters are appended at once.
   while (position <= length) {
     unsigned start = position;
