@@ -96,10 +96,21 @@ bool ReadXmlTag(const zustring& text, unsigned& position, XmlTag& tag) {
   bool skipBlanks = true;
   bool quoted = false;
   zustring name, value;
+  auto moveTo = [&](ReadState next) {
+    state = next;
+    skipBlanks = true;
+  };
   auto addAttribute = [&] {
     tag.AddAttribute(name, value);
     name = zustring();
     value = zustring();
+    skipBlanks = true;
+  };
+  // Appends the character just taken and those after it that belong with it.
+  auto appendRun = [&](zustring& target, auto belongs) {
+    unsigned end = RunEnd(s, length, position, belongs);
+    target.Append(s + position - 2, static_cast<int>(end - position + 1));
+    position = end;
   };
   if (position == 0) position = 1;
   while (position <= length) {
@@ -108,103 +119,65 @@ bool ReadXmlTag(const zustring& text, unsigned& position, XmlTag& tag) {
     bool blank = !quoted && IsBlank(c);
     if (skipBlanks && blank) continue;
     skipBlanks = false;
-    switch (state) {
-      case ReadState::Open:
-        if (c != '<') return false;
-        state = ReadState::Name;
+    if (state == ReadState::Open) {
+      if (c != '<') return false;
+      moveTo(ReadState::Name);
+    } else if (state == ReadState::Name) {
+      if (blank) {
+        moveTo(ReadState::Between);
+      } else if (c == '/' && tag.Name.IsEmpty()) {
+        tag.Kind = TagEnd;
         skipBlanks = true;
-        break;
-      case ReadState::Name:
-        if (blank) {
-          state = ReadState::Between;
-          skipBlanks = true;
-        } else if (c == '/' && tag.Name.IsEmpty()) {
-          tag.Kind = TagEnd;
-          skipBlanks = true;
-        } else if (c == '/') {
-          tag.Kind = TagEmpty;
-          state = ReadState::Close;
-          skipBlanks = true;
-        } else if (c == '>') {
-          return true;
-        } else {
-          unsigned end = RunEnd(s, length, position,
-                                [](char d) { return !IsBlank(d) && d != '/' && d != '>'; });
-          tag.Name.Append(s + position - 2, static_cast<int>(end - position + 1));
-          position = end;
-        }
-        break;
-      case ReadState::Between:
-      case ReadState::AfterName:
-        if (blank) {  // only in Between: AfterName skips blanks
-          state = ReadState::AfterName;
-          skipBlanks = true;
-        } else if (c == '=') {
-          state = ReadState::Value;
-          skipBlanks = true;
-        } else if (c == '/') {
-          addAttribute();
-          tag.Kind = TagEmpty;
-          state = ReadState::Close;
-          skipBlanks = true;
-        } else if (c == '>') {
-          addAttribute();
-          return true;
-        } else if (state == ReadState::Between) {
-          unsigned end = RunEnd(s, length, position, [](char d) {
-            return !IsBlank(d) && d != '/' && d != '>' && d != '=';
-          });
-          name.Append(s + position - 2, static_cast<int>(end - position + 1));
-          position = end;
-        } else {
-          // The attribute before had no value; c starts the next name, which
-          // (like any name) a blank ends.
-          addAttribute();
-          name.Append(&c, 1);
-          state = ReadState::Between;
-        }
-        break;
-      case ReadState::Value:
-        if (quoted) {
-          if (c == '"') {
-            quoted = false;
-          } else if (c == '&') {
-            const Reference* reference = MatchReference(s + position - 2);
-            if (reference) {
-              value.Append(&reference->decoded, 1);
-              position += reference->length - 1;
-            } else {
-              value.Append(&c, 1);
-            }
-          } else {
-            unsigned end = RunEnd(s, length, position, [](char d) { return d != '"' && d != '&'; });
-            value.Append(s + position - 2, static_cast<int>(end - position + 1));
-            position = end;
-          }
-        } else if (blank) {
-          addAttribute();
-          state = ReadState::Between;
-          skipBlanks = true;
-        } else if (c == '/') {
-          addAttribute();
-          tag.Kind = TagEmpty;
-          state = ReadState::Close;
-          skipBlanks = true;
-        } else if (c == '>') {
-          addAttribute();
-          return true;
-        } else if (c == '"') {
-          quoted = true;
-        } else {
-          unsigned end = RunEnd(s, length, position, [](char d) {
-            return !IsBlank(d) && d != '/' && d != '>' && d != '"';
-          });
-          value.Append(s + position - 2, static_cast<int>(end - position + 1));
-          position = end;
-        }
-        break;
-      case ReadState::Close:
-        return c == '>';
+      } else if (c == '/') {
+        tag.Kind = TagEmpty;
+        moveTo(ReadState::Close);
+      } else if (c == '>') {
+        return true;
+      } else {
+        appendRun(tag.Name, [](char d) { return !IsBlank(d) && d != '/' && d != '>'; });
+      }
+    } else if (state == ReadState::Value && quoted) {
+      if (c == '"') {
+        quoted = false;
+      } else if (c != '&') {
+        appendRun(value, [](char d) { return d != '"' && d != '&'; });
+      } else if (const Reference* reference = MatchReference(s + position - 2)) {
+        value.Append(&reference->decoded, 1);
+        position += reference->length - 1;
+      } else {
+        value.Append(&c, 1);
+      }
+    } else if (state == ReadState::Close) {
+      return c == '>';
+    } else if (c == '/') {  // ends an attribute in Between, AfterName and Value
+      addAttribute();
+      tag.Kind = TagEmpty;
+      moveTo(ReadState::Close);
+    } else if (c == '>') {
+      addAttribute();
+      return true;
+    } else if (state == ReadState::Value) {
+      if (blank) {
+        addAttribute();
+        moveTo(ReadState::Between);
+      } else if (c == '"') {
+        quoted = true;
+      } else {
+        appendRun(value, [](char d) { return !IsBlank(d) && d != '/' && d != '>' && d != '"'; });
+      }
+    } else if (blank) {  // only in Between: AfterName skips blanks
+      moveTo(ReadState::AfterName);
+    } else if (c == '=') {
+      moveTo(ReadState::Value);
+    } else if (state == ReadState::Between) {
+      appendRun(name, [](char d) { return !IsBlank(d) && d != '/' && d != '>' && d != '='; });
+    } else {
+      // After an attribute without a value, c starts the next name, which
+      // (like any name) a blank ends.
+      addAttribute();
+      name.Append(&c, 1);
+      state = ReadState::Between;
+      skipBlanks = false;
     }
   }
   return false;

@@ -180,7 +180,8 @@ zustring RegValueStore::DirectoryOf(const zustring& keyPath) const {
 }
 
 zustring RegValueStore::KeyFilePath() const {
-  return Join(KeyDirectory(), kValuesFile);
+  zustring directory = KeyDirectory();
+  return directory.IsEmpty() ? directory : Join(directory, kValuesFile);
 }
 
 zustring RegValueStore::ResolvePath(const zustring& path) const {
@@ -318,6 +319,7 @@ bool RegValueStore::ParseValues(const zustring& text) {
 }
 
 bool RegValueStore::LoadValues(const char* filePath) {
+  if (!filePath || !*filePath) return false;
   FILE* file = std::fopen(filePath, "rb");
   if (!file) return false;
   zustring text;
@@ -348,6 +350,7 @@ bool RegValueStore::LoadValues(const char* filePath) {
 }
 
 bool RegValueStore::SaveValues(const char* filePath) const {
+  if (!filePath || !*filePath) return false;
   zustring bytes;
   bytes.Reserve(64 + 48 * Values.Count(), 10);
   bytes.Append("<?xml version=\"1.0\" encoding=\"ISO8859-1\" ?>\r\n<regvaluestore>\r\n", 0);
@@ -460,7 +463,9 @@ bool RegValueStore::DeleteValue(const char* name) {
 }
 
 bool RegValueStore::DeleteSubKey(const char* name) {
-  zustring subKey = Join(KeyDirectory(), name);
+  zustring directory = KeyDirectory();
+  if (directory.IsEmpty()) return false;  // a root without a directory
+  zustring subKey = Join(directory, name);
   std::remove(Join(subKey, kValuesFile).c_str());
   return _rmdir(subKey.c_str()) == 0;
 }

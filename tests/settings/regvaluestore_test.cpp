@@ -123,6 +123,11 @@ TEST_F(ValueStore, WritesTheFileByteForByte) {
   // A root without a directory name opens nothing.
   store.Root = reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x80000004));
   EXPECT_FALSE(store.Open("\\S", true));
+  store.SetString("nowhere", "x");
+  EXPECT_TRUE(store.KeyFilePath().IsEmpty());
+  EXPECT_FALSE(store.SaveValues(store.KeyFilePath().c_str()));
+  EXPECT_FALSE(store.DeleteSubKey("S"));
+  store.Close();
 }
 
 TEST_F(ValueStore, ReadsBackWhatItWrote) {
