@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -137,11 +138,15 @@ void ParseBigZu(benchmark::State& state) {
   }
   state.SetBytesProcessed(state.iterations() * bytes.size());
 }
+/* pugixml at its fastest: parsing a buffer in place (a fresh copy of the
+** bytes each time, into memory allocated once). */
 void ParseBigPugi(benchmark::State& state) {
   std::string bytes = ReadFile(Data().FileOf("\\Big"));
+  std::vector<char> work(bytes.size());
   for (auto _ : state) {
+    std::memcpy(work.data(), bytes.data(), bytes.size());
     pugi::xml_document document;
-    if (!document.load_buffer(bytes.data(), bytes.size())) std::abort();
+    if (!document.load_buffer_inplace(work.data(), work.size())) std::abort();
     benchmark::DoNotOptimize(document.first_child());
   }
   state.SetBytesProcessed(state.iterations() * bytes.size());
