@@ -18,6 +18,13 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/zuConfigVersion.cmake
 install(FILES ${PROJECT_BINARY_DIR}/zuConfig.cmake ${PROJECT_BINARY_DIR}/zuConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/zu)
 
-set(ZU_PC_REQUIRES "${ZU_PC_REQUIRES}")
+# A static library's dependencies belong to every host's link, so pkg-config
+# lists them as public requirements then; a shared one keeps them private.
+string(STRIP "${ZU_PC_REQUIRES}" ZU_PC_REQUIRES)
+if(BUILD_SHARED_LIBS)
+  set(ZU_PC_REQUIRES_FIELD "Requires.private")
+else()
+  set(ZU_PC_REQUIRES_FIELD "Requires")
+endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/zu.pc.in ${PROJECT_BINARY_DIR}/zu.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/zu.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

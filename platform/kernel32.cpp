@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -773,6 +774,7 @@ FARPROC EntryPoint(Function* function) {
 
 const Export kExports[] = {
     {"kernel32.dll", "GetNativeSystemInfo", EntryPoint(&GetNativeSystemInfo)},
+    {"advapi32.dll", "RegRenameKey", EntryPoint(&RegRenameKey)},
 };
 
 const Export kProgram = {"", "", nullptr};
@@ -838,4 +840,111 @@ BOOL FreeLibrary(HMODULE module) {
     return FALSE;
   }
   return TRUE;
+}
+
+BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
+  if (!lpExistingFileName || !lpNewFileName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::string from = standin::NativePath(lpExistingFileName);
+  std::string to = standin::NativePath(lpNewFileName);
+  int rc = (dwFlags & MOVEFILE_REPLACE_EXISTING)
+               ? rename(from.c_str(), to.c_str())
+               : renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+  if (rc != 0) {
+    SetLastError(errno == EEXIST ? ERROR_ALREADY_EXISTS : standin::ErrorFromErrno(errno));
+    return FALSE;
+  }
+  if (dwFlags & MOVEFILE_WRITE_THROUGH) {
+    // The rename is done; making its directory entry durable is best effort.
+    size_t slash = to.rfind('/');
+    std::string directory = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : to.substr(0, slash);
+    int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+      fsync(fd);
+      close(fd);
+    }
+  }
+  return TRUE;
+}
+
+namespace {
+
+/* Decodes one UTF-8 sequence at s (n bytes left); returns its length, or 0
+** for an invalid, overlong or truncated sequence (then *code is unset). */
+int DecodeUtf8(const unsigned char* s, int n, char32_t* code) {
+  unsigned char c = s[0];
+  if (c < 0x80) {
+    *code = c;
+    return 1;
+  }
+  int length;
+  char32_t value, minimum;
+  if ((c & 0xE0) == 0xC0) {
+    length = 2, value = c & 0x1F, minimum = 0x80;
+  } else if ((c & 0xF0) == 0xE0) {
+    length = 3, value = c & 0x0F, minimum = 0x800;
+  } else if ((c & 0xF8) == 0xF0) {
+    length = 4, value = c & 0x07, minimum = 0x10000;
+  } else {
+    return 0;
+  }
+  if (n < length) return 0;
+  for (int i = 1; i < length; ++i) {
+    if ((s[i] & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (s[i] & 0x3F);
+  }
+  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  *code = value;
+  return length;
+}
+
+}  // namespace
+
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                        LPWSTR lpWideCharStr, int cchWideChar) {
+  bool utf8 = CodePage == CP_UTF8;
+  if ((!utf8 && CodePage != CP_ACP && CodePage != 1252 && CodePage != 28591) || !lpMultiByteStr ||
+      cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0 ||
+      (cchWideChar > 0 && !lpWideCharStr)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const unsigned char* s = reinterpret_cast<const unsigned char*>(lpMultiByteStr);
+  int n = cbMultiByte == -1 ? static_cast<int>(std::strlen(lpMultiByteStr)) + 1 : cbMultiByte;
+  int out = 0;
+  auto put = [&](char16_t unit) {
+    if (cchWideChar > 0 && out < cchWideChar) lpWideCharStr[out] = unit;
+    ++out;
+  };
+  for (int i = 0; i < n;) {
+    char32_t code = s[i];
+    int length = 1;
+    if (utf8) {
+      length = DecodeUtf8(s + i, n - i, &code);
+      if (length == 0) {
+        if (dwFlags & MB_ERR_INVALID_CHARS) {
+          SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+          return 0;
+        }
+        code = 0xFFFD;
+        length = 1;
+      }
+    }
+    if (code >= 0x10000) {
+      put(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+      put(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+    } else {
+      put(static_cast<char16_t>(code));
+    }
+    i += length;
+  }
+  if (cchWideChar > 0 && out > cchWideChar) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  return out;
 }

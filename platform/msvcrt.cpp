@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "platform/posix/standin.h"
@@ -59,4 +60,50 @@ int _stat(const char* path, struct _stat* status) {
 
 int _chdir(const char* path) {
   return chdir(standin::NativePath(path).c_str());
+}
+
+int _strnicmp(const char* a, const char* b, size_t n) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(a);
+  const unsigned char* q = reinterpret_cast<const unsigned char*>(b);
+  for (; n > 0; --n, ++p, ++q) {
+    int c = std::tolower(*p);
+    int d = std::tolower(*q);
+    if (c != d || c == 0) return c - d;
+  }
+  return 0;
+}
+
+int _mkdir(const char* path) {
+  return mkdir(standin::NativePath(path).c_str(), 0777);
+}
+
+int _rmdir(const char* path) {
+  return rmdir(standin::NativePath(path).c_str());
+}
+
+char* _mktemp(char* templ) {
+  size_t n = templ ? std::strlen(templ) : 0;
+  if (n < 6 || std::strcmp(templ + n - 6, "XXXXXX") != 0) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%05u", static_cast<unsigned>(getpid()) % 100000u);
+  std::memcpy(templ + n - 5, digits, 5);
+  for (char letter = 'a'; letter <= 'z'; ++letter) {
+    templ[n - 6] = letter;
+    struct stat st;
+    if (lstat(standin::NativePath(templ).c_str(), &st) != 0) return templ;
+  }
+  std::memcpy(templ + n - 6, "XXXXXX", 6);
+  errno = EEXIST;
+  return nullptr;
+}
+
+int _fileno(FILE* stream) {
+  return fileno(stream);
+}
+
+int _commit(int fd) {
+  return fsync(fd);
 }

@@ -13,6 +13,10 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <mstcpip.h>
+#include <shlwapi.h>
+#include <direct.h>
+#include <io.h>
+#include <stdio.h>
 // clang-format on
 
 #else

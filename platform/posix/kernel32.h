@@ -70,15 +70,8 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
 BOOL FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data);
 BOOL FindClose(HANDLE search);
 
-typedef DWORD* LPDWORD;
 typedef LONG* PLONG;
 typedef const void* LPCVOID;
-
-typedef struct _SECURITY_ATTRIBUTES {
-  DWORD nLength;
-  LPVOID lpSecurityDescriptor;
-  BOOL bInheritHandle;
-} SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
 /* Overlapped I/O is not supported: the stand-in refuses a non-null one. */
 typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
@@ -257,3 +250,21 @@ HMODULE LoadLibraryA(LPCSTR name);
 HMODULE GetModuleHandleA(LPCSTR name);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
+
+#define MOVEFILE_REPLACE_EXISTING 0x00000001
+#define MOVEFILE_COPY_ALLOWED 0x00000002
+#define MOVEFILE_WRITE_THROUGH 0x00000008
+/* Renames a file or directory in one step; with MOVEFILE_REPLACE_EXISTING
+** it takes the place of an existing file atomically, else an existing
+** target fails with ERROR_ALREADY_EXISTS. MOVEFILE_WRITE_THROUGH returns
+** only when the new name is on the disk. Both separators accepted. */
+BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
+
+#define CP_ACP 0
+#define CP_UTF8 65001
+#define MB_ERR_INVALID_CHARS 0x00000008
+/* UTF-8 (CP_UTF8) or Latin-1 (CP_ACP, 1252, 28591) to UTF-16. Invalid UTF-8
+** becomes U+FFFD unless MB_ERR_INVALID_CHARS is given. A source length of
+** -1 includes the terminating NUL; an output size of 0 asks for the length. */
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                        LPWSTR lpWideCharStr, int cchWideChar);

@@ -4,6 +4,8 @@
 */
 #pragma once
 
+#include <cstdio>
+
 #include "platform/posix/types.h"
 
 /* Compares as the lower-case forms of both texts (C locale). */
@@ -42,3 +44,17 @@ int _stat(const char* path, struct _stat* status);
 
 /* Changes the working directory; 0 or -1 with errno set. */
 int _chdir(const char* path);
+
+/* As _stricmp over at most n characters. */
+int _strnicmp(const char* a, const char* b, size_t n);
+
+/* Directories (both separators accepted): 0, or -1 with errno set. */
+int _mkdir(const char* path);
+int _rmdir(const char* path);
+/* Fills the six trailing X of templ with a letter and five digits of the
+** process id, taking the first letter from a to z whose name does not
+** exist yet; templ, or none when it has no XXXXXX end or all 26 exist. */
+char* _mktemp(char* templ);
+int _fileno(FILE* stream);
+/* Flushes the file's data to the disk: 0, or -1 with errno set. */
+int _commit(int fd);

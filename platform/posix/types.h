@@ -39,3 +39,17 @@ inline LONG InterlockedDecrement(volatile LONG* target) {
 inline LONG ReadAcquire(const volatile LONG* source) {
   return std::atomic_ref<LONG>(*const_cast<LONG*>(source)).load(std::memory_order_acquire);
 }
+
+typedef uintptr_t ULONG_PTR;
+typedef BYTE* LPBYTE;
+typedef DWORD* LPDWORD;
+/* UTF-16 code units, as on Windows (wchar_t is 32 bits here). */
+typedef char16_t WCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+
+typedef struct _SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;

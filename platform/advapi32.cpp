@@ -1,0 +1,721 @@
+/*
+** Stand-in for the advapi32 registry calls over one SQLite database,
+** ROOT/registry.db, that any number of processes may use at once.
+**
+** Tables: key (id, parent, name, fold, written) and value (seq, key, name,
+** fold, type, data). The predefined roots are keys with parent 0. Names are
+** stored as given and matched through fold, their upper-case Latin-1 form;
+** ids are never reused, so a handle, which holds the id of its key, follows
+** the key through a rename and finds it gone after a delete. Subkeys list in
+** fold order, values in seq order (the order in which they were first set).
+**
+** Every call is one transaction (BEGIN IMMEDIATE for the calls that write),
+** on a connection per process kept open between calls. The database runs in
+** WAL mode with a busy timeout, so readers never wait for writers and
+** writers queue. The connection is closed before fork() and reopened on
+** demand, so that a child never inherits it, and reopened when the root
+** directory (ZU_WIN32_ROOT) changes.
+*/
+#include <pthread.h>
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/posix/registry.h"
+#include "platform/posix/standin.h"
+#include "platform/win32.h"
+
+namespace {
+
+const int kMaxKeyName = 255;
+const int kMaxValueName = 16383;
+const int kBusyTimeoutMs = 30000;
+
+struct Root {
+  HKEY handle;
+  const char* name;
+};
+const Root kRoots[] = {
+    {HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT"},     {HKEY_CURRENT_USER, "HKEY_CURRENT_USER"},
+    {HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE"},   {HKEY_USERS, "HKEY_USERS"},
+    {HKEY_CURRENT_CONFIG, "HKEY_CURRENT_CONFIG"},
+};
+
+const char* const kSchema =
+    "CREATE TABLE IF NOT EXISTS key("
+    "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  parent INTEGER NOT NULL,"
+    "  name BLOB NOT NULL,"
+    "  fold BLOB NOT NULL,"
+    "  written INTEGER NOT NULL);"
+    "CREATE UNIQUE INDEX IF NOT EXISTS key_by_name ON key(parent, fold);"
+    "CREATE TABLE IF NOT EXISTS value("
+    "  seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  key INTEGER NOT NULL,"
+    "  name BLOB NOT NULL,"
+    "  fold BLOB NOT NULL,"
+    "  type INTEGER NOT NULL,"
+    "  data BLOB NOT NULL);"
+    "CREATE UNIQUE INDEX IF NOT EXISTS value_by_name ON value(key, fold);"
+    "CREATE INDEX IF NOT EXISTS value_in_order ON value(key);";
+
+/* The subtree below ?1, parents before children, ?1 itself first. */
+#define TREE_OF_1                                    \
+  "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL " \
+  "SELECT key.id FROM key JOIN tree ON key.parent = tree.id)"
+
+/* Upper-case Latin-1, the form in which names are compared. */
+std::string Fold(const char* name, size_t length) {
+  std::string fold(name, length);
+  for (char& c : fold) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if ((u >= 'a' && u <= 'z') || (u >= 0xE0 && u <= 0xFE && u != 0xF7)) {
+      c = static_cast<char>(u - 0x20);
+    }
+  }
+  return fold;
+}
+
+/* Now as a FILETIME count. */
+int64_t FileTimeNow() {
+  auto since1970 = std::chrono::system_clock::now().time_since_epoch();
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(since1970).count() / 100 +
+         116444736000000000LL;
+}
+
+/* UTF-16 to Latin-1 as the ANSI calls see names: other characters become
+** '?'. */
+std::string NarrowName(LPCWSTR wide) {
+  std::string narrow;
+  if (!wide) return narrow;
+  for (; *wide; ++wide) {
+    char16_t c = *wide;
+    if (c >= 0xD800 && c <= 0xDBFF && wide[1] >= 0xDC00 && wide[1] <= 0xDFFF) ++wide;
+    narrow += c <= 0xFF ? static_cast<char>(c) : '?';
+  }
+  return narrow;
+}
+
+struct OpenKey {
+  int64_t id;
+  REGSAM access;
+  int database;  // index into Registry::databases
+};
+
+/* The process's registry state: the connection, its cached statements and
+** the open handles. All of it is used under the mutex. */
+struct Registry {
+  std::mutex mutex;
+  sqlite3* db = nullptr;
+  int database = -1;  // which of databases db is open on
+  std::string rootVariable;
+  std::vector<std::string> databases;  // every database path used so far
+  std::unordered_map<const char*, sqlite3_stmt*> statements;
+  std::unordered_map<uintptr_t, OpenKey> handles;
+  uintptr_t nextHandle = 0x1000;
+  int64_t rootIds[std::size(kRoots)] = {};
+
+  void Disconnect() {
+    for (auto& [sql, statement] : statements) sqlite3_finalize(statement);
+    statements.clear();
+    if (db) sqlite3_close(db);
+    db = nullptr;
+    database = -1;
+  }
+};
+
+Registry& State() {
+  static Registry* registry = new Registry;  // outlives static destructors
+  return *registry;
+}
+
+void BeforeFork() {
+  State().mutex.lock();
+  State().Disconnect();
+}
+void AfterFork() {
+  State().mutex.unlock();
+}
+
+/* One call's access to the database: holds the lock and one transaction,
+** rolled back unless Commit succeeds. */
+class Session {
+ public:
+  explicit Session(bool write) : lock_(State().mutex), registry_(State()) {
+    status_ = Connect();
+    if (status_ != ERROR_SUCCESS) return;
+    if (Exec(write ? "BEGIN IMMEDIATE" : "BEGIN")) {
+      open_ = true;
+    } else {
+      status_ = ERROR_REGISTRY_IO_FAILED;
+    }
+  }
+  ~Session() {
+    if (open_) Exec("ROLLBACK");
+  }
+
+  LSTATUS Status() const { return status_; }
+
+  /* Ends the call: commits when result is success, else rolls back. */
+  LSTATUS Finish(LSTATUS result) {
+    if (result == ERROR_SUCCESS) {
+      if (!Exec("COMMIT")) return ERROR_REGISTRY_IO_FAILED;
+      open_ = false;
+    }
+    return result;
+  }
+
+  /* A cached statement for sql (a literal), reset and unbound; null when it
+  ** cannot be prepared. */
+  sqlite3_stmt* Statement(const char* sql) {
+    sqlite3_stmt*& statement = registry_.statements[sql];
+    if (!statement) {
+      if (sqlite3_prepare_v3(registry_.db, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement,
+                             nullptr) != SQLITE_OK) {
+        sqlite3_finalize(statement);
+        statement = nullptr;
+      }
+    } else {
+      sqlite3_reset(statement);
+      sqlite3_clear_bindings(statement);
+    }
+    return statement;
+  }
+
+  /* Runs a statement that returns no rows (or whose rows are not wanted). */
+  bool Run(sqlite3_stmt* statement) {
+    if (!statement) return false;
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+    }
+    sqlite3_reset(statement);
+    return rc == SQLITE_DONE;
+  }
+
+  /* The key id for a handle, checking its access rights and that the key
+  ** still exists. */
+  LSTATUS Resolve(HKEY hKey, REGSAM need, int64_t* id) {
+    for (size_t i = 0; i < std::size(kRoots); ++i) {
+      if (hKey == kRoots[i].handle) {
+        *id = registry_.rootIds[i];
+        return ERROR_SUCCESS;
+      }
+    }
+    auto found = registry_.handles.find(reinterpret_cast<uintptr_t>(hKey));
+    if (found == registry_.handles.end() || found->second.database != registry_.database) {
+      return ERROR_INVALID_HANDLE;
+    }
+    if ((found->second.access & need) != need) return ERROR_ACCESS_DENIED;
+    sqlite3_stmt* s = Statement("SELECT 1 FROM key WHERE id = ?1");
+    if (!s) return ERROR_REGISTRY_IO_FAILED;
+    sqlite3_bind_int64(s, 1, found->second.id);
+    int rc = sqlite3_step(s);
+    sqlite3_reset(s);
+    if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
+    if (rc != SQLITE_ROW) return ERROR_REGISTRY_IO_FAILED;
+    *id = found->second.id;
+    return ERROR_SUCCESS;
+  }
+
+  /* The child of parent named name, or 0 when there is none (-1 on a
+  ** database failure). */
+  int64_t Child(int64_t parent, const std::string& fold) {
+    sqlite3_stmt* s = Statement("SELECT id FROM key WHERE parent = ?1 AND fold = ?2");
+    if (!s) return -1;
+    sqlite3_bind_int64(s, 1, parent);
+    sqlite3_bind_blob(s, 2, fold.data(), static_cast<int>(fold.size()), SQLITE_STATIC);
+    int rc = sqlite3_step(s);
+    int64_t id = rc == SQLITE_ROW ? sqlite3_column_int64(s, 0) : rc == SQLITE_DONE ? 0 : -1;
+    sqlite3_reset(s);
+    return id;
+  }
+
+  int64_t AddChild(int64_t parent, const char* name, size_t length) {
+    std::string fold = Fold(name, length);
+    sqlite3_stmt* s =
+        Statement("INSERT INTO key(parent, name, fold, written) VALUES(?1, ?2, ?3, ?4)");
+    if (!s) return -1;
+    sqlite3_bind_int64(s, 1, parent);
+    sqlite3_bind_blob(s, 2, name, static_cast<int>(length), SQLITE_STATIC);
+    sqlite3_bind_blob(s, 3, fold.data(), static_cast<int>(fold.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(s, 4, FileTimeNow());
+    if (!Run(s)) return -1;
+    return sqlite3_last_insert_rowid(registry_.db);
+  }
+
+  /* Follows a backslash-separated path from base. With create, missing keys
+  ** are made (refused with ERROR_ACCESS_DENIED unless mayCreate). */
+  LSTATUS Walk(int64_t base, const char* path, bool create, bool mayCreate, int64_t* id,
+               bool* created = nullptr) {
+    if (created) *created = false;
+    *id = base;
+    if (!path || !*path) return ERROR_SUCCESS;
+    if (*path == '\\') return ERROR_BAD_PATHNAME;
+    for (const char* part = path; *part;) {
+      const char* end = std::strchr(part, '\\');
+      if (!end) end = part + std::strlen(part);
+      size_t length = static_cast<size_t>(end - part);
+      if (length > kMaxKeyName) return ERROR_INVALID_PARAMETER;
+      if (length > 0) {
+        int64_t child = Child(*id, Fold(part, length));
+        if (child < 0) return ERROR_REGISTRY_IO_FAILED;
+        if (child == 0) {
+          if (!create) return ERROR_FILE_NOT_FOUND;
+          if (!mayCreate) return ERROR_ACCESS_DENIED;
+          child = AddChild(*id, part, length);
+          if (child < 0) return ERROR_REGISTRY_IO_FAILED;
+          if (created) *created = true;
+        }
+        *id = child;
+      }
+      part = *end ? end + 1 : end;
+    }
+    return ERROR_SUCCESS;
+  }
+
+  bool IsRoot(int64_t id) const {
+    for (int64_t root : registry_.rootIds) {
+      if (root == id) return true;
+    }
+    return false;
+  }
+
+  HKEY NewHandle(int64_t id, REGSAM access) {
+    uintptr_t handle = registry_.nextHandle;
+    registry_.nextHandle += 4;
+    registry_.handles[handle] = OpenKey{id, access, registry_.database};
+    return reinterpret_cast<HKEY>(handle);
+  }
+
+  bool Touch(int64_t id) {
+    sqlite3_stmt* s = Statement("UPDATE key SET written = ?2 WHERE id = ?1");
+    if (!s) return false;
+    sqlite3_bind_int64(s, 1, id);
+    sqlite3_bind_int64(s, 2, FileTimeNow());
+    return Run(s);
+  }
+
+  bool DeleteTree(int64_t id) {
+    sqlite3_stmt* values =
+        Statement("DELETE FROM value WHERE key IN (" TREE_OF_1 " SELECT id FROM tree)");
+    if (!values) return false;
+    sqlite3_bind_int64(values, 1, id);
+    if (!Run(values)) return false;
+    sqlite3_stmt* keys =
+        Statement("DELETE FROM key WHERE id IN (" TREE_OF_1 " SELECT id FROM tree)");
+    if (!keys) return false;
+    sqlite3_bind_int64(keys, 1, id);
+    return Run(keys);
+  }
+
+ private:
+  bool Exec(const char* sql) {
+    return sqlite3_exec(registry_.db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+
+  /* Opens the database of the current root unless it is open already. */
+  LSTATUS Connect() {
+    static std::once_flag forkHandlers;
+    std::call_once(forkHandlers, [] { pthread_atfork(BeforeFork, AfterFork, AfterFork); });
+    const char* variable = std::getenv("ZU_WIN32_ROOT");
+    std::string rootVariable = variable ? variable : "";
+    if (registry_.db && rootVariable == registry_.rootVariable) return ERROR_SUCCESS;
+    registry_.Disconnect();
+    std::string path = standin::Root() + "/registry.db";
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
+      sqlite3_close(db);
+      return ERROR_CANTOPEN;
+    }
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    registry_.db = db;
+    if (!Exec("PRAGMA journal_mode=WAL") || !Exec("PRAGMA synchronous=NORMAL") ||
+        !Exec("BEGIN IMMEDIATE")) {
+      registry_.Disconnect();
+      return ERROR_CANTOPEN;
+    }
+    bool ok = Exec(kSchema);
+    for (size_t i = 0; ok && i < std::size(kRoots); ++i) {
+      std::string fold = Fold(kRoots[i].name, std::strlen(kRoots[i].name));
+      int64_t id = Child(0, fold);
+      if (id == 0) id = AddChild(0, kRoots[i].name, std::strlen(kRoots[i].name));
+      registry_.rootIds[i] = id;
+      ok = id > 0;
+    }
+    if (!ok || !Exec("COMMIT")) {
+      Exec("ROLLBACK");
+      registry_.Disconnect();
+      return ERROR_CANTOPEN;
+    }
+    registry_.rootVariable = rootVariable;
+    registry_.database = -1;
+    for (size_t i = 0; i < registry_.databases.size(); ++i) {
+      if (registry_.databases[i] == path) registry_.database = static_cast<int>(i);
+    }
+    if (registry_.database < 0) {
+      registry_.database = static_cast<int>(registry_.databases.size());
+      registry_.databases.push_back(path);
+    }
+    return ERROR_SUCCESS;
+  }
+
+  std::lock_guard<std::mutex> lock_;
+  Registry& registry_;
+  LSTATUS status_ = ERROR_SUCCESS;
+  bool open_ = false;
+};
+
+/* Leaves a statement reset when the scope ends, so that no read stays open
+** past the end of its transaction. */
+class ResetOnExit {
+ public:
+  explicit ResetOnExit(sqlite3_stmt*& statement) : statement_(statement) {}
+  ~ResetOnExit() {
+    if (statement_) sqlite3_reset(statement_);
+  }
+
+ private:
+  sqlite3_stmt*& statement_;
+};
+
+/* Steps an enumeration query (?1 the key, ?2 the index) to the row at
+** index of the key behind hKey. */
+LSTATUS EnumerationRow(Session& session, HKEY hKey, REGSAM need, const char* sql, DWORD index,
+                       sqlite3_stmt*& row) {
+  int64_t id;
+  LSTATUS rc = session.Resolve(hKey, need, &id);
+  if (rc != ERROR_SUCCESS) return rc;
+  row = session.Statement(sql);
+  if (!row) return ERROR_REGISTRY_IO_FAILED;
+  sqlite3_bind_int64(row, 1, id);
+  sqlite3_bind_int64(row, 2, index);
+  int step = sqlite3_step(row);
+  if (step == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
+  return step == SQLITE_ROW ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
+}
+
+/* A name column into a caller's buffer of *size characters; *size becomes
+** the name's length. ERROR_MORE_DATA when it does not fit with its NUL. */
+LSTATUS CopyName(sqlite3_stmt* row, int column, LPSTR name, LPDWORD size) {
+  DWORD length = static_cast<DWORD>(sqlite3_column_bytes(row, column));
+  if (length + 1 > *size) return ERROR_MORE_DATA;
+  if (length) std::memcpy(name, sqlite3_column_blob(row, column), length);
+  name[length] = 0;
+  *size = length;
+  return ERROR_SUCCESS;
+}
+
+/* A data column: its size into *size (when given), its bytes into data
+** (when given) if they fit, else ERROR_MORE_DATA. */
+LSTATUS CopyData(sqlite3_stmt* row, int column, LPBYTE data, LPDWORD size) {
+  DWORD needed = static_cast<DWORD>(sqlite3_column_bytes(row, column));
+  LSTATUS rc = ERROR_SUCCESS;
+  if (data) {
+    if (*size < needed) {
+      rc = ERROR_MORE_DATA;
+    } else if (needed) {
+      std::memcpy(data, sqlite3_column_blob(row, column), needed);
+    }
+  }
+  if (size) *size = needed;
+  return rc;
+}
+
+/* Access rights as stored in a handle. */
+REGSAM EffectiveAccess(REGSAM desired) {
+  if (desired & MAXIMUM_ALLOWED) return KEY_ALL_ACCESS;
+  return desired & ~(KEY_WOW64_64KEY | KEY_WOW64_32KEY);
+}
+
+LSTATUS OpenKeyWith(HKEY hKey, LPCSTR lpSubKey, REGSAM access, PHKEY phkResult) {
+  if (!phkResult) return ERROR_INVALID_PARAMETER;
+  *phkResult = nullptr;
+  Session session(false);
+  if (session.Status() != ERROR_SUCCESS) return session.Status();
+  int64_t base, id;
+  LSTATUS rc = session.Resolve(hKey, 0, &base);
+  if (rc == ERROR_SUCCESS) rc = session.Walk(base, lpSubKey, false, false, &id);
+  if (rc != ERROR_SUCCESS) return rc;
+  *phkResult = session.NewHandle(id, EffectiveAccess(access));
+  return session.Finish(ERROR_SUCCESS);
+}
+
+}  // namespace
+
+LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
+  return OpenKeyWith(hKey, lpSubKey, samDesired, phkResult);
+}
+
+LSTATUS RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
+  if (phkResult && (!lpSubKey || !*lpSubKey)) {
+    *phkResult = hKey;
+    return ERROR_SUCCESS;
+  }
+  return OpenKeyWith(hKey, lpSubKey, MAXIMUM_ALLOWED, phkResult);
+}
+
+LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM samDesired,
+                        const LPSECURITY_ATTRIBUTES, PHKEY phkResult, LPDWORD lpdwDisposition) {
+  if (!phkResult || !lpSubKey) return ERROR_INVALID_PARAMETER;
+  *phkResult = nullptr;
+  Session session(true);
+  if (session.Status() != ERROR_SUCCESS) return session.Status();
+  int64_t base, id;
+  LSTATUS rc = session.Resolve(hKey, 0, &base);
+  if (rc != ERROR_SUCCESS) return rc;
+  // Creating needs KEY_CREATE_SUB_KEY on the parent handle; opening does not.
+  bool mayCreate = session.Resolve(hKey, KEY_CREATE_SUB_KEY, &base) == ERROR_SUCCESS;
+  bool created = false;
+  rc = session.Walk(base, lpSubKey, true, mayCreate, &id, &created);
+  if (rc != ERROR_SUCCESS) return rc;
+  rc = session.Finish(ERROR_SUCCESS);
+  if (rc != ERROR_SUCCESS) return rc;
+  *phkResult = session.NewHandle(id, EffectiveAccess(samDesired));
+  if (lpdwDisposition) *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegCloseKey(HKEY hKey) {
+  for (const Root& root : kRoots) {
+    if (hKey == root.handle) return ERROR_SUCCESS;
+  }
+  Registry& registry = State();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  return registry.handles.erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS
+                                                                   : ERROR_INVALID_HANDLE;
+}
+
+LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
+                         LPDWORD lpcbData) {
+  if (lpData && !lpcbData) return ERROR_INVALID_PARAMETER;
+  Session session(false);
+  if (session.Status() != ERROR_SUCCESS) return session.Status();
+  int64_t id;
+  LSTATUS rc = session.Resolve(hKey, KEY_QUERY_VALUE, &id);
+  if (rc != ERROR_SUCCESS) return rc;
+  const char* name = lpValueName ? lpValueName : "";
+  std::string fold = Fold(name, std::strlen(name));
+  sqlite3_stmt* s = session.Statement("SELECT type, data FROM value WHERE key = ?1 AND fold = ?2");
+  if (!s) return ERROR_REGISTRY_IO_FAILED;
+  sqlite3_bind_int64(s, 1, id);
+  sqlite3_bind_blob(s, 2, fold.data(), static_cast<int>(fold.size()), SQLITE_STATIC);
+  ResetOnExit resetLater(s);
+  int step = sqlite3_step(s);
+  if (step == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+  if (step != SQLITE_ROW) return ERROR_REGISTRY_IO_FAILED;
+  if (lpType) *lpType = static_cast<DWORD>(sqlite3_column_int64(s, 0));
+  return CopyData(s, 1, lpData, lpcbData);  // the read transaction ends with the session
+}
+
+LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
+                       DWORD cbData) {
+  const char* name = lpValueName ? lpValueName : "";
+  size_t length = std::strlen(name);
+  if (length > kMaxValueName || (!lpData && cbData)) return ERROR_INVALID_PARAMETER;
+  Session session(true);
+  if (session.Status() != ERROR_SUCCESS) return session.Status();
+  int64_t id;
+  LSTATUS rc = session.Resolve(hKey, KEY_SET_VALUE, &id);
+  if (rc != ERROR_SUCCESS) return rc;
+  std::string fold = Fold(name, length);
+  // A value set again keeps its place and the spelling of its name.
+  sqlite3_stmt* s = session.Statement(
+      "INSERT INTO value(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
+      "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data");
+  if (!s) return ERROR_REGISTRY_IO_FAILED;
+  sqlite3_bind_int64(s, 1, id);
+  sqlite3_bind_blob(s, 2, name, static_cast<int>(length), SQLITE_STATIC);
+  sqlite3_bind_blob(s, 3, fold.data(), static_cast<int>(fold.size()), SQLITE_STATIC);
+  sqlite3_bind_int64(s, 4, dwType);
+  sqlite3_bind_blob(s, 5, cbData ? lpData : reinterpret_cast<const BYTE*>(""), cbData,
+                    SQLITE_STATIC);
+  if (!session.Run(s) || !session.Touch(id)) return ERROR_REGISTRY_IO_FAILED;
+  return session.Finish(ERROR_SUCCESS);
+}
+
+LSTATUS RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+  Session session(true);
+  if (session.Status() != ERROR_SUCCESS) return session.Status();
+  int64_t id;
+  LSTATUS rc = session.Resolve(hKey, KEY_SET_VALUE, &id);
+  if (rc != ERROR_SUCCESS) return rc;
+  const char* name = lpValueName ? lpValueName : "";
+  std::string fold = Fold(name, std::strlen(name));
+  sqlite3_stmt* s = session.Statement("DELETE FROM value WHERE key = ?1 AND fold = ?2");
+  if (!s) return ERROR_REGISTRY_IO_FAILED;
+  sqlite3_bind_int64(s, 1, id);
+  sqlite3_bind_blob(s, 2, fold.data(), static_cast<int>(fold.size()), SQLITE_STATIC);
+  if (!session.Run(s)) return ERROR_REGISTRY_IO_FAILED;
+  if (sqlite3_changes(State().db) == 0) return ERROR_FILE_NOT_FOUND;
+  if (!session.Touch(id)) return ERROR_REGISTRY_IO_FAILED;
+  return session.Finish(ERROR_SUCCESS);
+}
+
+LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+  if (!lpSubKey) return ERROR_INVALID_PARAMETER;
+  Session session(true);
+  if (session.Status() != ERROR_SUCCESS) return session.Status();
+  int64_t base, id;
+  LSTATUS rc = session.Resolve(hKey, 0, &base);
+  if (rc == ERROR_SUCCESS) rc = session.Walk(base, lpSubKey, false, false, &id);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (session.IsRoot(id)) return ERROR_ACCESS_DENIED;
+  sqlite3_stmt* s = session.Statement("SELECT 1 FROM key WHERE parent = ?1 LIMIT 1");
+  if (!s) return ERROR_REGISTRY_IO_FAILED;
+  sqlite3_bind_int64(s, 1, id);
+  int step = sqlite3_step(s);
+  sqlite3_reset(s);
+  if (step == SQLITE_ROW) return ERROR_ACCESS_DENIED;
+  if (step != SQLITE_DONE || !session.DeleteTree(id)) return ERROR_REGISTRY_IO_FAILED;
+  return session.Finish(ERROR_SUCCESS);
+}
+
+LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD,
+                      LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
+  if (!lpName || !lpcchName) return ERROR_INVALID_PARAMETER;
+  Session session(false);
+  if (session.Status() != ERROR_SUCCESS) return session.Status();
+  sqlite3_stmt* row = nullptr;
+  ResetOnExit resetLater(row);
+  LSTATUS rc = EnumerationRow(
+      session, hKey, KEY_ENUMERATE_SUB_KEYS,
+      "SELECT name, written FROM key WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2", dwIndex,
+      row);
+  if (rc != ERROR_SUCCESS) return rc;
+  rc = CopyName(row, 0, lpName, lpcchName);
+  if (lpClass && lpcchClass && *lpcchClass > 0) lpClass[0] = 0;
+  if (lpcchClass) *lpcchClass = 0;
+  if (lpftLastWriteTime) {
+    uint64_t written = static_cast<uint64_t>(sqlite3_column_int64(row, 1));
+    lpftLastWriteTime->dwLowDateTime = static_cast<DWORD>(written);
+    lpftLastWriteTime->dwHighDateTime = static_cast<DWORD>(written >> 32);
+  }
+  return rc;  // the read transaction ends with the session
+}
+
+LSTATUS RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD,
+                      LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+  if (!lpValueName || !lpcchValueName || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
+  Session session(false);
+  if (session.Status() != ERROR_SUCCESS) return session.Status();
+  sqlite3_stmt* row = nullptr;
+  ResetOnExit resetLater(row);
+  LSTATUS rc = EnumerationRow(
+      session, hKey, KEY_QUERY_VALUE,
+      "SELECT name, type, data FROM value WHERE key = ?1 ORDER BY seq LIMIT 1 OFFSET ?2", dwIndex,
+      row);
+  if (rc != ERROR_SUCCESS) return rc;
+  rc = CopyName(row, 0, lpValueName, lpcchValueName);
+  if (lpType) *lpType = static_cast<DWORD>(sqlite3_column_int64(row, 1));
+  LSTATUS data = CopyData(row, 2, lpData, lpcbData);
+  return rc != ERROR_SUCCESS ? rc : data;  // the read transaction ends with the session
+}
+
+LSTATUS RegRenameKey(HKEY hKey, LPCWSTR lpSubKeyName, LPCWSTR lpNewKeyName) {
+  std::string subKey = NarrowName(lpSubKeyName);
+  std::string newName = NarrowName(lpNewKeyName);
+  if (newName.empty() || newName.size() > kMaxKeyName || newName.find('\\') != std::string::npos) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  Session session(true);
+  if (session.Status() != ERROR_SUCCESS) return session.Status();
+  int64_t base, id;
+  LSTATUS rc = session.Resolve(hKey, KEY_WRITE, &base);
+  if (rc == ERROR_SUCCESS) rc = session.Walk(base, subKey.c_str(), false, false, &id);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (session.IsRoot(id)) return ERROR_ACCESS_DENIED;
+  std::string fold = Fold(newName.data(), newName.size());
+  sqlite3_stmt* s = session.Statement(
+      "SELECT 1 FROM key WHERE parent = (SELECT parent FROM key WHERE id = ?1) AND fold = ?2 "
+      "AND id <> ?1");
+  if (!s) return ERROR_REGISTRY_IO_FAILED;
+  sqlite3_bind_int64(s, 1, id);
+  sqlite3_bind_blob(s, 2, fold.data(), static_cast<int>(fold.size()), SQLITE_STATIC);
+  int step = sqlite3_step(s);
+  sqlite3_reset(s);
+  if (step == SQLITE_ROW) return ERROR_ALREADY_EXISTS;
+  if (step != SQLITE_DONE) return ERROR_REGISTRY_IO_FAILED;
+  s = session.Statement("UPDATE key SET name = ?2, fold = ?3, written = ?4 WHERE id = ?1");
+  if (!s) return ERROR_REGISTRY_IO_FAILED;
+  sqlite3_bind_int64(s, 1, id);
+  sqlite3_bind_blob(s, 2, newName.data(), static_cast<int>(newName.size()), SQLITE_STATIC);
+  sqlite3_bind_blob(s, 3, fold.data(), static_cast<int>(fold.size()), SQLITE_STATIC);
+  sqlite3_bind_int64(s, 4, FileTimeNow());
+  if (!session.Run(s)) return ERROR_REGISTRY_IO_FAILED;
+  return session.Finish(ERROR_SUCCESS);
+}
+
+namespace standin {
+
+LSTATUS RegistryDeleteTree(HKEY key, const char* subKey) {
+  Session session(true);
+  if (session.Status() != ERROR_SUCCESS) return session.Status();
+  int64_t base, id;
+  LSTATUS rc = session.Resolve(key, 0, &base);
+  if (rc == ERROR_SUCCESS) rc = session.Walk(base, subKey, false, false, &id);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (session.IsRoot(id)) return ERROR_ACCESS_DENIED;
+  if (!session.DeleteTree(id)) return ERROR_REGISTRY_IO_FAILED;
+  return session.Finish(ERROR_SUCCESS);
+}
+
+LSTATUS RegistryCopyTree(HKEY source, const char* subKey, HKEY destination) {
+  Session session(true);
+  if (session.Status() != ERROR_SUCCESS) return session.Status();
+  int64_t base, from, to;
+  bool whole = !subKey || !*subKey;
+  LSTATUS rc = session.Resolve(source, whole ? KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS : 0, &base);
+  if (rc == ERROR_SUCCESS) rc = session.Walk(base, subKey, false, false, &from);
+  if (rc == ERROR_SUCCESS)
+    rc = session.Resolve(destination, KEY_SET_VALUE | KEY_CREATE_SUB_KEY, &to);
+  if (rc != ERROR_SUCCESS) return rc;
+
+  // Take the source tree before writing, so that a destination inside it
+  // is copied once and not again and again.
+  struct Node {
+    int64_t id, parent;
+    std::string name;
+  };
+  std::vector<Node> tree;
+  sqlite3_stmt* s = session.Statement(
+      TREE_OF_1 " SELECT key.id, key.parent, key.name FROM tree JOIN key ON key.id = tree.id");
+  if (!s) return ERROR_REGISTRY_IO_FAILED;
+  sqlite3_bind_int64(s, 1, from);
+  int step;
+  while ((step = sqlite3_step(s)) == SQLITE_ROW) {
+    const char* name = static_cast<const char*>(sqlite3_column_blob(s, 2));
+    tree.push_back({sqlite3_column_int64(s, 0), sqlite3_column_int64(s, 1),
+                    std::string(name ? name : "", sqlite3_column_bytes(s, 2))});
+  }
+  sqlite3_reset(s);
+  if (step != SQLITE_DONE) return ERROR_REGISTRY_IO_FAILED;
+
+  std::unordered_map<int64_t, int64_t> copyOf;
+  copyOf[from] = to;
+  for (const Node& node : tree) {
+    if (node.id != from) {
+      int64_t parent = copyOf[node.parent];
+      int64_t child = session.Child(parent, Fold(node.name.data(), node.name.size()));
+      if (child == 0) child = session.AddChild(parent, node.name.data(), node.name.size());
+      if (child < 0) return ERROR_REGISTRY_IO_FAILED;
+      copyOf[node.id] = child;
+    }
+    s = session.Statement(
+        "INSERT INTO value(key, name, fold, type, data) "
+        "SELECT ?2, name, fold, type, data FROM value WHERE key = ?1 ORDER BY seq "
+        "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data");
+    if (!s) return ERROR_REGISTRY_IO_FAILED;
+    sqlite3_bind_int64(s, 1, node.id);
+    sqlite3_bind_int64(s, 2, copyOf[node.id]);
+    if (!session.Run(s) || !session.Touch(copyOf[node.id])) return ERROR_REGISTRY_IO_FAILED;
+  }
+  return session.Finish(ERROR_SUCCESS);
+}
+
+}  // namespace standin

@@ -1,0 +1,280 @@
+// The registry stand-in (advapi32, shlwapi) over a real SQLite file in a
+// temp dir: value types and sizes, names without case, enumeration order,
+// access rights, handles across rename and delete, tree copy and delete,
+// two processes on one file, and the run-time lookup of RegRenameKey.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+HKEY Create(HKEY base, const char* path, REGSAM access = KEY_ALL_ACCESS) {
+  HKEY key = nullptr;
+  EXPECT_EQ(RegCreateKeyExA(base, path, 0, nullptr, 0, access, nullptr, &key, nullptr), 0) << path;
+  return key;
+}
+
+LONG Set(HKEY key, const char* name, const std::string& data, DWORD type = REG_SZ) {
+  return RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                        static_cast<DWORD>(data.size()));
+}
+
+/* The value's type and bytes as "type:bytes", or "error N". */
+std::string Query(HKEY key, const char* name) {
+  DWORD type = 0, size = 0;
+  LONG rc = RegQueryValueExA(key, name, nullptr, &type, nullptr, &size);
+  if (rc != 0) return "error " + std::to_string(rc);
+  std::string data(size, '?');
+  rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+  return rc ? "error " + std::to_string(rc) : std::to_string(type) + ":" + data;
+}
+
+Strings Names(HKEY key, bool subKeys) {
+  Strings names;
+  char name[256];
+  for (DWORD i = 0;; ++i) {
+    DWORD size = sizeof name;
+    LONG rc = subKeys ? RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr)
+                      : RegEnumValueA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr);
+    if (rc != 0) {
+      EXPECT_EQ(rc, ERROR_NO_MORE_ITEMS);
+      return names;
+    }
+    names.emplace_back(name, size);
+  }
+}
+
+class Registry : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("ZU_WIN32_ROOT", root_.path().c_str(), 1); }
+  TempDir root_;
+};
+
+TEST_F(Registry, ValuesKeepTypeBytesAndSpelling) {
+  HKEY key = Create(HKEY_CURRENT_USER, "Software\\Zu");
+  ASSERT_EQ(Set(key, "Text", std::string("hello", 6)), 0);
+  ASSERT_EQ(Set(key, "Path", "%TEMP%\\x", REG_EXPAND_SZ), 0);
+  ASSERT_EQ(Set(key, "Number", std::string("\x78\x56\x34\x12", 4), REG_DWORD), 0);
+  ASSERT_EQ(Set(key, "Raw", std::string("\0\1\xFF", 3), REG_BINARY), 0);
+  ASSERT_EQ(Set(key, nullptr, "default"), 0);
+  EXPECT_EQ(Query(key, "TEXT"), std::string("1:hello\0", 8));
+  EXPECT_EQ(Query(key, "path"), "2:%TEMP%\\x");
+  EXPECT_EQ(Query(key, "number"), "4:\x78\x56\x34\x12");
+  EXPECT_EQ(Query(key, "RAW"), std::string("3:\0\1\xFF", 5));
+  EXPECT_EQ(Query(key, ""), "1:default");
+  EXPECT_EQ(Query(key, "missing"), "error 2");
+
+  // A buffer too small gives ERROR_MORE_DATA and the size needed.
+  char text[4];
+  DWORD size = sizeof text;
+  EXPECT_EQ(RegQueryValueExA(key, "Text", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size),
+            ERROR_MORE_DATA);
+  EXPECT_EQ(size, 6u);
+  DWORD nameSize = 4;
+  EXPECT_EQ(RegEnumValueA(key, 0, text, &nameSize, nullptr, nullptr, nullptr, nullptr),
+            ERROR_MORE_DATA);  // "Text" and its NUL need 5
+
+  // Latin-1 letters compare without case too; setting a value again keeps
+  // its first spelling and place; deleting closes the gap.
+  ASSERT_EQ(Set(key, "\xE9t\xE9", "summer"), 0);
+  ASSERT_EQ(Set(key, "\xC9T\xC9", "winter"), 0);
+  ASSERT_EQ(Set(key, "TEXT", "again"), 0);
+  EXPECT_EQ(Names(key, false), (Strings{"Text", "Path", "Number", "Raw", "", "\xE9t\xE9"}));
+  EXPECT_EQ(Query(key, "\xC9t\xE9"), "1:winter");
+  EXPECT_EQ(RegDeleteValueA(key, "path"), 0);
+  EXPECT_EQ(RegDeleteValueA(key, "path"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Names(key, false), (Strings{"Text", "Number", "Raw", "", "\xE9t\xE9"}));
+  EXPECT_EQ(RegCloseKey(key), 0);
+}
+
+TEST_F(Registry, KeysCaseOrderAccessAndErrors) {
+  HKEY key = Create(HKEY_LOCAL_MACHINE, "Software\\Zu");
+  for (const char* name : {"beta", "Alpha", "gamma", "ALPHA2", "\xC9t\xE9", "New\\Deeper\\"}) {
+    RegCloseKey(Create(key, name));
+  }
+  // Subkeys list without regard to case, in their first spelling.
+  EXPECT_EQ(Names(key, true), (Strings{"Alpha", "ALPHA2", "beta", "gamma", "New", "\xC9t\xE9"}));
+  DWORD disposition = 0;
+  HKEY again = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(key, "BETA", 0, nullptr, 0, KEY_READ, nullptr, &again, &disposition),
+            0);
+  EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+  RegCloseKey(again);
+
+  HKEY opened = reinterpret_cast<HKEY>(1);
+  EXPECT_EQ(RegOpenKeyExA(key, "nothing", 0, KEY_READ, &opened), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(opened, nullptr);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Zu", 0, KEY_READ, &opened),
+            ERROR_FILE_NOT_FOUND);  // another root, another tree
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "\\Software", 0, KEY_READ, &opened),
+            ERROR_BAD_PATHNAME);
+  EXPECT_EQ(RegOpenKeyExA(key, std::string(256, 'x').c_str(), 0, KEY_READ, &opened),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegOpenKeyExA(reinterpret_cast<HKEY>(0x4444), "x", 0, KEY_READ, &opened),
+            ERROR_INVALID_HANDLE);
+  ASSERT_EQ(RegOpenKeyA(key, "", &opened), 0);
+  EXPECT_EQ(opened, key);  // RegOpenKeyA of an empty path gives the handle back
+
+  // A key with subkeys is refused; roots are never deleted.
+  EXPECT_EQ(RegDeleteKeyA(key, "new"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteKeyA(key, "new\\DEEPER"), 0);
+  EXPECT_EQ(RegDeleteKeyA(key, "new"), 0);
+  EXPECT_EQ(RegDeleteKeyA(key, "new"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, ""), ERROR_ACCESS_DENIED);
+
+  // A read-only handle reads, opens existing subkeys, refuses writes.
+  HKEY reader = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Zu", 0, KEY_READ, &reader), 0);
+  EXPECT_EQ(Set(reader, "v", "x"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteValueA(reader, "v"), ERROR_ACCESS_DENIED);
+  HKEY child = nullptr;
+  EXPECT_EQ(
+      RegCreateKeyExA(reader, "fresh", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr),
+      ERROR_ACCESS_DENIED);
+  ASSERT_EQ(
+      RegCreateKeyExA(reader, "beta", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr), 0);
+  RegCloseKey(child);
+  EXPECT_EQ(Names(reader, true).size(), 5u);
+  RegCloseKey(reader);
+  EXPECT_EQ(RegCloseKey(reader), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), 0);
+  RegCloseKey(key);
+}
+
+TEST_F(Registry, HandlesFollowRenameAndSeeDeletion) {
+  HKEY parent = Create(HKEY_CURRENT_USER, "A");
+  HKEY old = Create(parent, "Old");
+  HKEY child = Create(old, "Child");
+  RegCloseKey(Create(parent, "Taken"));
+  EXPECT_EQ(RegRenameKey(parent, u"Old", u"taken"), ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(RegRenameKey(parent, u"Old", u"x\\y"), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegRenameKey(HKEY_CURRENT_USER, nullptr, u"Other"), ERROR_ACCESS_DENIED);
+  ASSERT_EQ(RegRenameKey(parent, u"Old", u"New"), 0);
+  // Both handles still reach their keys, now below the new name.
+  EXPECT_EQ(Set(child, "c", "3"), 0);
+  HKEY reopened = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "A\\New\\Child", 0, KEY_READ, &reopened), 0);
+  EXPECT_EQ(Names(reopened, false), Strings{"c"});
+  RegCloseKey(reopened);
+  ASSERT_EQ(RegRenameKey(old, nullptr, u"NEW"), 0);  // its own name in another spelling
+  EXPECT_EQ(Names(parent, true), (Strings{"NEW", "Taken"}));
+
+  // Deleting the tree leaves both handles pointing at nothing, also when a
+  // new key of the same name appears.
+  ASSERT_EQ(SHDeleteKeyA(parent, "new"), 0);
+  RegCloseKey(Create(parent, "New"));
+  EXPECT_EQ(Set(old, "v", "x"), ERROR_KEY_DELETED);
+  EXPECT_EQ(Query(child, "c"), "error 1018");
+  HKEY below = nullptr;
+  EXPECT_EQ(RegCreateKeyExA(old, "x", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &below, nullptr),
+            ERROR_KEY_DELETED);
+  EXPECT_EQ(RegCloseKey(old), 0);
+  EXPECT_EQ(RegCloseKey(child), 0);
+  RegCloseKey(parent);
+}
+
+TEST_F(Registry, CopyMergesTreesAndStopsInsideItself) {
+  HKEY source = Create(HKEY_CURRENT_USER, "Src");
+  ASSERT_EQ(Set(source, "a", "1"), 0);
+  HKEY sub = Create(source, "Sub\\Deep");
+  HKEY target = Create(HKEY_CURRENT_USER, "Dst");
+  ASSERT_EQ(Set(target, "keep", "k"), 0);
+  ASSERT_EQ(Set(target, "A", "old"), 0);
+  ASSERT_EQ(SHCopyKeyA(HKEY_CURRENT_USER, "Src", target, 0), 0);
+  EXPECT_EQ(Names(target, false), (Strings{"keep", "A"}));
+  EXPECT_EQ(Query(target, "a"), "1:1");
+  HKEY copied = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(target, "Sub\\Deep", 0, KEY_READ, &copied), 0);
+  RegCloseKey(copied);
+
+  // Into a key inside the source: the tree as it was is copied once.
+  HKEY inside = Create(source, "Inside");
+  ASSERT_EQ(SHCopyKeyA(source, nullptr, inside, 0), 0);
+  EXPECT_EQ(Names(inside, true), (Strings{"Inside", "Sub"}));
+  ASSERT_EQ(RegOpenKeyExA(inside, "Inside", 0, KEY_READ, &copied), 0);
+  EXPECT_TRUE(Names(copied, true).empty());
+  RegCloseKey(copied);
+
+  EXPECT_EQ(SHDeleteKeyA(HKEY_CURRENT_USER, "Src"), 0);
+  EXPECT_EQ(SHDeleteKeyA(HKEY_CURRENT_USER, "Src"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Names(HKEY_CURRENT_USER, true), Strings{"Dst"});
+  for (HKEY key : {source, sub, target, inside}) RegCloseKey(key);
+}
+
+// Two processes add values to one key and subkeys to one parent at the
+// same time; every write of both arrives.
+TEST_F(Registry, TwoProcessesShareOneFile) {
+  const int kWrites = 150;
+  pid_t children[2];
+  for (int c = 0; c < 2; ++c) {
+    children[c] = fork();
+    ASSERT_GE(children[c], 0);
+    if (children[c] != 0) continue;
+    int failures = 0;
+    for (int i = 0; i < kWrites; ++i) {
+      char name[32], path[48];
+      std::snprintf(name, sizeof name, "p%d-%d", c, i);
+      std::snprintf(path, sizeof path, "Shared\\%s", name);
+      HKEY key = nullptr, shared = nullptr;
+      failures += RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  &key, nullptr) != 0;
+      failures += RegOpenKeyExA(HKEY_CURRENT_USER, "Shared", 0, KEY_SET_VALUE, &shared) != 0;
+      failures += Set(shared, name, name) != 0;
+      RegCloseKey(shared);
+      RegCloseKey(key);
+    }
+    _exit(failures == 0 ? 0 : 1);
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  HKEY shared = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Shared", 0, KEY_READ, &shared), 0);
+  EXPECT_EQ(Names(shared, false).size(), 2u * kWrites);
+  EXPECT_EQ(Names(shared, true).size(), 2u * kWrites);
+  RegCloseKey(shared);
+}
+
+TEST_F(Registry, RenameKeyIsFoundByNameUnlessSwitchedOff) {
+  HMODULE advapi = LoadLibraryA("ADVAPI32.DLL");
+  ASSERT_NE(advapi, nullptr);
+  EXPECT_EQ(LoadLibraryA("C:\\Windows\\System32\\advapi32"), advapi);
+  EXPECT_EQ(LoadLibraryA("nosuch.dll"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  EXPECT_EQ(GetProcAddress(advapi, "RegRenameKey"),
+            reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&RegRenameKey)));
+  EXPECT_EQ(GetProcAddress(advapi, "RegRenameKeyW"), nullptr);
+  root_.Write("standin.conf", "advapi32.RegRenameKey=0\n");
+  EXPECT_EQ(GetProcAddress(advapi, "RegRenameKey"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+}
+
+TEST(MultiByteToWideChar, Utf8AndLatin1) {
+  WCHAR wide[8];
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "a\xC3\xA9", -1, wide, 8), 3);
+  EXPECT_EQ(std::u16string(wide), u"a\u00E9");
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "\xF0\x9F\x98\x80", 4, nullptr, 0), 2);
+  // A Latin-1 byte is no UTF-8: it becomes U+FFFD, or fails on request.
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "\xE9x", -1, wide, 8), 3);
+  EXPECT_EQ(std::u16string(wide), u"\uFFFDx");
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "\xE9x", -1, wide, 8), 0);
+  EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "\xE9x", -1, wide, 8), 3);
+  EXPECT_EQ(std::u16string(wide), u"\u00E9x");
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abcdef", -1, wide, 3), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+}
+
+}  // namespace
