@@ -15,7 +15,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
-      std::string name = run.benchmark_name();
+      // The name as given, without suffixes such as "/iterations:3".
+      std::string name = run.run_name.function_name;
       size_t slash = name.rfind('/');
       if (slash == std::string::npos || run.run_type != Run::RT_Iteration) continue;
       times_[name.substr(0, slash)][name.substr(slash + 1)] = run.GetAdjustedRealTime();

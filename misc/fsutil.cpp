@@ -37,6 +37,7 @@ uint32_t EntryType(DWORD attributes) {
 }  // namespace
 
 DirHandle* OpenDir(const char* directory) {
+  if (!directory) return nullptr;
   char pattern[MAX_PATH];
   int n = std::snprintf(pattern, sizeof pattern, "%s%c*", directory, PATH_SEPARATOR);
   if (n < 0 || n >= static_cast<int>(sizeof pattern)) return nullptr;
@@ -80,17 +81,17 @@ void CloseDir(DirHandle* dir) {
 
 bool FileExists(const char* path) {
   struct _stat status;
-  return _stat(path, &status) == 0;
+  return path && _stat(path, &status) == 0;
 }
 
 bool IsDirectory(const char* path) {
   struct _stat status;
-  return _stat(path, &status) == 0 && (status.st_mode & _S_IFDIR);
+  return path && _stat(path, &status) == 0 && (status.st_mode & _S_IFDIR);
 }
 
 uint32_t PathSize(const char* path) {
   struct _stat status;
-  if (_stat(path, &status) != 0) return 0;
+  if (!path || _stat(path, &status) != 0) return 0;
   if (!(status.st_mode & _S_IFDIR)) return static_cast<uint32_t>(status.st_size);
   DirHandle* dir = OpenDir(path);
   if (!dir) return 0;
@@ -108,7 +109,7 @@ uint32_t PathSize(const char* path) {
 }
 
 int ChangeDirectory(const char* path) {
-  return _chdir(path) == 0 ? 0 : -1;
+  return path && _chdir(path) == 0 ? 0 : -1;
 }
 
 char* TempFormat(const char* format, ...) {
@@ -139,6 +140,7 @@ void EndMatch() {
 
 bool FindFirstMatch(const char* pattern) {
   EndMatch();
+  if (!pattern) return false;
   zustring directory, file;
   const char* lastSeparator = nullptr;
   for (const char* p = pattern; *p; ++p) {
@@ -253,6 +255,66 @@ bool WildMatchSimple(const char* name, const char* pattern, bool prefixIsEnough)
     }
   }
   return MatchRest(name, pattern, prefixIsEnough);
+}
+
+int ProcessorArchitecture() {
+  typedef void(WINAPI * SystemInfoFunction)(LPSYSTEM_INFO);
+  SYSTEM_INFO info{};
+  SystemInfoFunction native = nullptr;
+  // Looked up at run time: Windows 2000 has no GetNativeSystemInfo.
+  if (HMODULE kernel = GetModuleHandleA("kernel32.dll")) {
+    native = reinterpret_cast<SystemInfoFunction>(
+        reinterpret_cast<void (*)()>(GetProcAddress(kernel, "GetNativeSystemInfo")));
+  }
+  if (native) {
+    native(&info);
+  } else {
+    GetSystemInfo(&info);
+  }
+  switch (info.wProcessorArchitecture) {
+    case PROCESSOR_ARCHITECTURE_AMD64:
+      return 2;
+    case PROCESSOR_ARCHITECTURE_INTEL:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+int WindowsVersionCode() {
+  OSVERSIONINFOEXA version{};
+  version.dwOSVersionInfoSize = sizeof version;
+  if (!GetVersionExA(reinterpret_cast<LPOSVERSIONINFOA>(&version))) return 0;
+  DWORD major = version.dwMajorVersion, minor = version.dwMinorVersion;
+  bool workstation = version.wProductType == VER_NT_WORKSTATION;
+  if (version.dwPlatformId != VER_PLATFORM_WIN32_NT) {
+    if (major != 4) return 0;
+    if (minor == 0) return 2;
+    if (minor == 10) return version.szCSDVersion[1] == 'A' ? 4 : 3;
+    if (minor == 90) return 5;
+    return 0;
+  }
+  switch (major) {
+    case 4:
+      return 6;
+    case 5:
+      return minor == 0 ? 7 : minor == 1 ? 8 : 9;
+    case 6:
+      if (minor == 0) return workstation ? 10 : 11;
+      if (minor == 1) return workstation ? 12 : 11;
+      if (minor == 2 || minor == 3) return workstation ? 13 : 14;
+      return 0;
+    case 10:
+      return minor == 0 ? (workstation ? 15 : 16) : 0;
+    default:
+      return 0;
+  }
+}
+
+int InstanceMutexName(char* buffer, size_t size, const char* part) {
+  const char* format = WindowsVersionCode() < 7 ? "__ZU_%s__" : "Global\\__ZU_%s__";
+  int n = std::snprintf(buffer, size, format, part);
+  return n >= 0 && static_cast<size_t>(n) < size ? n : -1;
 }
 
 /* The scanners store into out only what fits; on failure the cursor stays. */

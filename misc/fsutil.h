@@ -84,6 +84,22 @@ bool WildMatch(const char* name, const char* pattern, bool prefixIsEnough);
 ** characters that follows it, not scanning past a '/'. */
 bool WildMatchSimple(const char* name, const char* pattern, bool prefixIsEnough);
 
+/* The processor architecture of the machine (not of the process): 2 x64,
+** 1 x86, 0 any other. */
+int ProcessorArchitecture();
+
+/* A code for the running Windows version: 2 95, 3 98, 4 98 SE, 5 Me, 6 NT 4,
+** 7 2000, 8 XP, 9 other 5.x (XP x64, Server 2003), 10 Vista, 11 Server 2008
+** (R2), 12 7, 13 8 and 8.1, 14 Server 2012 (R2), 15 10 and later
+** workstations, 16 Server 2016 and later; 0 for any other version or when
+** the version cannot be read. */
+int WindowsVersionCode();
+
+/* The name of a program part's single-instance mutex: "__ZU_part__", with
+** "Global\" in front from Windows 2000 on (machine-wide). The formatted
+** length, or -1 when the name and its terminator do not fit in size. */
+int InstanceMutexName(char* buffer, size_t size, const char* part);
+
 /* Text scanners. Each copies one field of the line at *cursor into out (at
 ** most size - 1 bytes and a NUL). When the field does not fit, or holds a
 ** refused control character (a byte below 32), they return false and leave

@@ -4,6 +4,7 @@
 #include "misc/getopt.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -25,8 +26,17 @@ int EndOfOptions() {
 }
 }  // namespace
 
-int getopt(int argc, char* const argv[], const char* spec) noexcept {
+int getopt(int argc, char* const argv[], const char* optstring) noexcept {
   if (optind >= argc) return EndOfOptions();
+  // A scan position outside the current argument is left from an earlier
+  // parse that stopped early (the caller set optind back or passes another
+  // vector): start the argument afresh rather than read stale text.
+  if (nextChar) {
+    const char* argument = argv[optind];
+    uintptr_t at = reinterpret_cast<uintptr_t>(nextChar);
+    uintptr_t start = reinterpret_cast<uintptr_t>(argument);
+    if (!argument || at <= start || at > start + std::strlen(argument)) nextChar = nullptr;
+  }
   if (!nextChar) {
     char* argument = argv[optind];
     if (!argument || argument[0] != OptionSwitchChar) return EndOfOptions();
@@ -41,7 +51,7 @@ int getopt(int argc, char* const argv[], const char* spec) noexcept {
     ++optind;
     return EndOfOptions();
   }
-  const char* declared = letter == ':' ? nullptr : std::strchr(spec, letter);
+  const char* declared = letter == ':' ? nullptr : std::strchr(optstring, letter);
   if (declared) {
     if (declared[1] != ':') {
       if (*nextChar == 0) {

@@ -3,14 +3,15 @@
 ** POSIX getopt. A host calls getopt in a loop until it returns -1, then
 ** reads the remaining arguments from argv[optind] on.
 **
-** The specification lists the option letters; a letter followed by ':'
+** The option string lists the option letters; a letter followed by ':'
 ** takes an argument, given as -bvalue or -b value. Options may be grouped
 ** (-ab). Options end at the first argument that does not start with
 ** OptionSwitchChar (not consumed), at "--" and at a lone "-" (both
 ** consumed). The vector is never reordered.
 **
 ** The state is process-wide and never reset by the parser: set optind back
-** to 1 before parsing another vector. The names have C linkage, as the C
+** to 1 before parsing another vector (a group left half-scanned by an
+** earlier parse is then dropped). The names have C linkage, as the C
 ** library's parser has where there is one: in a program linked with this
 ** library they are this parser (the declarations of <unistd.h> agree).
 */
@@ -25,11 +26,11 @@ extern char* optarg;
 /* When not 0, errors are reported on stderr as perror would. */
 extern int opterr;
 
-/* The next option letter; '?' for a letter not in spec (or ':') and for a
+/* The next option letter; '?' for a letter not in optstring (or ':') and for a
 ** missing argument, after printing "get command line option: Invalid
 ** argument" when opterr is set (errno becomes EINVAL); -1 at the end of
 ** the options. */
-int getopt(int argc, char* const argv[], const char* spec) noexcept;
+int getopt(int argc, char* const argv[], const char* optstring) noexcept;
 }
 
 /* The character that opens an option argument; '-' unless changed. */

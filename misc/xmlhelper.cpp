@@ -14,7 +14,7 @@ XmlTag::~XmlTag() {
 }
 
 void XmlTag::Reset() {
-  Name = zustring();
+  Name.SetLength(0);  // keeps the block for the next name when no one shares it
   Kind = TagStart;
   if (Attributes) {
     values_.clear();
@@ -60,12 +60,28 @@ const Reference kReaderReferences[] = {
 };
 
 /* The reference at ampersand (one of kReaderReferences, without regard to
-** case), or none. */
+** case), or none. The text is NUL-terminated, so no comparison runs past
+** its end. */
 const Reference* MatchReference(const char* ampersand) {
   for (const Reference& reference : kReaderReferences) {
-    if (_strnicmp(ampersand, reference.text, reference.length) == 0) return &reference;
+    unsigned i = 1;
+    for (; i < reference.length; ++i) {
+      char wanted = reference.text[i];
+      char c = ampersand[i];
+      // The letters of the references compare in either case, ';' as is.
+      if (c != wanted && !(wanted >= 'a' && wanted <= 'z' && (c | 0x20) == wanted)) break;
+    }
+    if (i == reference.length) return &reference;
   }
   return nullptr;
+}
+
+/* The end (1-based position after it) of the run of characters from
+** position on that keep belonging to the same name or value. */
+template <typename Belongs>
+unsigned RunEnd(const char* s, unsigned length, unsigned position, Belongs belongs) {
+  while (position <= length && belongs(s[position - 1])) ++position;
+  return position;
 }
 
 enum class ReadState { Open, Name, Between, AfterName, Value, Close };
@@ -80,10 +96,21 @@ bool ReadXmlTag(const zustring& text, unsigned& position, XmlTag& tag) {
   bool skipBlanks = true;
   bool quoted = false;
   zustring name, value;
+  auto moveTo = [&](ReadState next) {
+    state = next;
+    skipBlanks = true;
+  };
   auto addAttribute = [&] {
     tag.AddAttribute(name, value);
     name = zustring();
     value = zustring();
+    skipBlanks = true;
+  };
+  // Appends the character just taken and those after it that belong with it.
+  auto appendRun = [&](zustring& target, auto belongs) {
+    unsigned end = RunEnd(s, length, position, belongs);
+    target.Append(s + position - 2, static_cast<int>(end - position + 1));
+    position = end;
   };
   if (position == 0) position = 1;
   while (position <= length) {
@@ -92,90 +119,65 @@ bool ReadXmlTag(const zustring& text, unsigned& position, XmlTag& tag) {
     bool blank = !quoted && IsBlank(c);
     if (skipBlanks && blank) continue;
     skipBlanks = false;
-    switch (state) {
-      case ReadState::Open:
-        if (c != '<') return false;
-        state = ReadState::Name;
+    if (state == ReadState::Open) {
+      if (c != '<') return false;
+      moveTo(ReadState::Name);
+    } else if (state == ReadState::Name) {
+      if (blank) {
+        moveTo(ReadState::Between);
+      } else if (c == '/' && tag.Name.IsEmpty()) {
+        tag.Kind = TagEnd;
         skipBlanks = true;
-        break;
-      case ReadState::Name:
-        if (blank) {
-          state = ReadState::Between;
-          skipBlanks = true;
-        } else if (c == '/' && tag.Name.IsEmpty()) {
-          tag.Kind = TagEnd;
-          skipBlanks = true;
-        } else if (c == '/') {
-          tag.Kind = TagEmpty;
-          state = ReadState::Close;
-          skipBlanks = true;
-        } else if (c == '>') {
-          return true;
-        } else {
-          tag.Name.Append(&c, 1);
-        }
-        break;
-      case ReadState::Between:
-      case ReadState::AfterName:
-        if (blank) {  // only in Between: AfterName skips blanks
-          state = ReadState::AfterName;
-          skipBlanks = true;
-        } else if (c == '=') {
-          state = ReadState::Value;
-          skipBlanks = true;
-        } else if (c == '/') {
-          addAttribute();
-          tag.Kind = TagEmpty;
-          state = ReadState::Close;
-          skipBlanks = true;
-        } else if (c == '>') {
-          addAttribute();
-          return true;
-        } else if (state == ReadState::Between) {
-          name.Append(&c, 1);
-        } else {
-          // The attribute before had no value; c starts the next name, which
-          // (like any name) a blank ends.
-          addAttribute();
-          name.Append(&c, 1);
-          state = ReadState::Between;
-        }
-        break;
-      case ReadState::Value:
-        if (quoted) {
-          if (c == '"') {
-            quoted = false;
-          } else if (c == '&') {
-            const Reference* reference = MatchReference(s + position - 2);
-            if (reference) {
-              value.Append(&reference->decoded, 1);
-              position += reference->length - 1;
-            } else {
-              value.Append(&c, 1);
-            }
-          } else {
-            value.Append(&c, 1);
-          }
-        } else if (blank) {
-          addAttribute();
-          state = ReadState::Between;
-          skipBlanks = true;
-        } else if (c == '/') {
-          addAttribute();
-          tag.Kind = TagEmpty;
-          state = ReadState::Close;
-          skipBlanks = true;
-        } else if (c == '>') {
-          addAttribute();
-          return true;
-        } else if (c == '"') {
-          quoted = true;
-        } else {
-          value.Append(&c, 1);
-        }
-        break;
-      case ReadState::Close:
-        return c == '>';
+      } else if (c == '/') {
+        tag.Kind = TagEmpty;
+        moveTo(ReadState::Close);
+      } else if (c == '>') {
+        return true;
+      } else {
+        appendRun(tag.Name, [](char d) { return !IsBlank(d) && d != '/' && d != '>'; });
+      }
+    } else if (state == ReadState::Value && quoted) {
+      if (c == '"') {
+        quoted = false;
+      } else if (c != '&') {
+        appendRun(value, [](char d) { return d != '"' && d != '&'; });
+      } else if (const Reference* reference = MatchReference(s + position - 2)) {
+        value.Append(&reference->decoded, 1);
+        position += reference->length - 1;
+      } else {
+        value.Append(&c, 1);
+      }
+    } else if (state == ReadState::Close) {
+      return c == '>';
+    } else if (c == '/') {  // ends an attribute in Between, AfterName and Value
+      addAttribute();
+      tag.Kind = TagEmpty;
+      moveTo(ReadState::Close);
+    } else if (c == '>') {
+      addAttribute();
+      return true;
+    } else if (state == ReadState::Value) {
+      if (blank) {
+        addAttribute();
+        moveTo(ReadState::Between);
+      } else if (c == '"') {
+        quoted = true;
+      } else {
+        appendRun(value, [](char d) { return !IsBlank(d) && d != '/' && d != '>' && d != '"'; });
+      }
+    } else if (blank) {  // only in Between: AfterName skips blanks
+      moveTo(ReadState::AfterName);
+    } else if (c == '=') {
+      moveTo(ReadState::Value);
+    } else if (state == ReadState::Between) {
+      appendRun(name, [](char d) { return !IsBlank(d) && d != '/' && d != '>' && d != '='; });
+    } else {
+      // After an attribute without a value, c starts the next name, which
+      // (like any name) a blank ends.
+      addAttribute();
+      name.Append(&c, 1);
+      state = ReadState::Between;
+      skipBlanks = false;
     }
   }
   return false;
@@ -186,6 +188,11 @@ bool ReadXmlText(const zustring& text, unsigned& position, zustring& out) {
   const char* s = text.c_str();
   unsigned length = text.Length();
   if (position == 0) position = 1;
+  if (position > length) return false;
+  // The decoded text is at most as long as the source up to the next '<'.
+  const void* next = std::memchr(s + position - 1, '<', length - position + 1);
+  unsigned end = next ? static_cast<unsigned>(static_cast<const char*>(next) - s) + 1 : length + 1;
+  if (end > position) out.Reserve(end - position, 0);
   // Runs of plain characters are appended at once.
   while (position <= length) {
     unsigned start = position;

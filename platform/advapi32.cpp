@@ -375,14 +375,57 @@ class Session {
 ** past the end of its transaction. */
 class ResetOnExit {
  public:
-  explicit ResetOnExit(sqlite3_stmt* statement) : statement_(statement) {}
+  explicit ResetOnExit(sqlite3_stmt*& statement) : statement_(statement) {}
   ~ResetOnExit() {
     if (statement_) sqlite3_reset(statement_);
   }
 
  private:
-  sqlite3_stmt* statement_;
+  sqlite3_stmt*& statement_;
 };
+
+/* Steps an enumeration query (?1 the key, ?2 the index) to the row at
+** index of the key behind hKey. */
+LSTATUS EnumerationRow(Session& session, HKEY hKey, REGSAM need, const char* sql, DWORD index,
+                       sqlite3_stmt*& row) {
+  int64_t id;
+  LSTATUS rc = session.Resolve(hKey, need, &id);
+  if (rc != ERROR_SUCCESS) return rc;
+  row = session.Statement(sql);
+  if (!row) return ERROR_REGISTRY_IO_FAILED;
+  sqlite3_bind_int64(row, 1, id);
+  sqlite3_bind_int64(row, 2, index);
+  int step = sqlite3_step(row);
+  if (step == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
+  return step == SQLITE_ROW ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
+}
+
+/* A name column into a caller's buffer of *size characters; *size becomes
+** the name's length. ERROR_MORE_DATA when it does not fit with its NUL. */
+LSTATUS CopyName(sqlite3_stmt* row, int column, LPSTR name, LPDWORD size) {
+  DWORD length = static_cast<DWORD>(sqlite3_column_bytes(row, column));
+  if (length + 1 > *size) return ERROR_MORE_DATA;
+  if (length) std::memcpy(name, sqlite3_column_blob(row, column), length);
+  name[length] = 0;
+  *size = length;
+  return ERROR_SUCCESS;
+}
+
+/* A data column: its size into *size (when given), its bytes into data
+** (when given) if they fit, else ERROR_MORE_DATA. */
+LSTATUS CopyData(sqlite3_stmt* row, int column, LPBYTE data, LPDWORD size) {
+  DWORD needed = static_cast<DWORD>(sqlite3_column_bytes(row, column));
+  LSTATUS rc = ERROR_SUCCESS;
+  if (data) {
+    if (*size < needed) {
+      rc = ERROR_MORE_DATA;
+    } else if (needed) {
+      std::memcpy(data, sqlite3_column_blob(row, column), needed);
+    }
+  }
+  if (size) *size = needed;
+  return rc;
+}
 
 /* Access rights as stored in a handle. */
 REGSAM EffectiveAccess(REGSAM desired) {
@@ -467,16 +510,7 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType,
   if (step == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
   if (step != SQLITE_ROW) return ERROR_REGISTRY_IO_FAILED;
   if (lpType) *lpType = static_cast<DWORD>(sqlite3_column_int64(s, 0));
-  const void* data = sqlite3_column_blob(s, 1);
-  DWORD size = static_cast<DWORD>(sqlite3_column_bytes(s, 1));
-  if (lpData) {
-    if (*lpcbData < size)
-      rc = ERROR_MORE_DATA;
-    else if (size)
-      std::memcpy(lpData, data, size);
-  }
-  if (lpcbData) *lpcbData = size;
-  return rc;  // the read transaction ends with the session
+  return CopyData(s, 1, lpData, lpcbData);  // the read transaction ends with the session
 }
 
 LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
@@ -547,30 +581,18 @@ LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
   if (!lpName || !lpcchName) return ERROR_INVALID_PARAMETER;
   Session session(false);
   if (session.Status() != ERROR_SUCCESS) return session.Status();
-  int64_t id;
-  LSTATUS rc = session.Resolve(hKey, KEY_ENUMERATE_SUB_KEYS, &id);
+  sqlite3_stmt* row = nullptr;
+  ResetOnExit resetLater(row);
+  LSTATUS rc = EnumerationRow(
+      session, hKey, KEY_ENUMERATE_SUB_KEYS,
+      "SELECT name, written FROM key WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2", dwIndex,
+      row);
   if (rc != ERROR_SUCCESS) return rc;
-  sqlite3_stmt* s = session.Statement(
-      "SELECT name, written FROM key WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2");
-  if (!s) return ERROR_REGISTRY_IO_FAILED;
-  sqlite3_bind_int64(s, 1, id);
-  sqlite3_bind_int64(s, 2, dwIndex);
-  ResetOnExit resetLater(s);
-  int step = sqlite3_step(s);
-  if (step == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
-  if (step != SQLITE_ROW) return ERROR_REGISTRY_IO_FAILED;
-  DWORD length = static_cast<DWORD>(sqlite3_column_bytes(s, 0));
-  if (length + 1 > *lpcchName) {
-    rc = ERROR_MORE_DATA;
-  } else {
-    if (length) std::memcpy(lpName, sqlite3_column_blob(s, 0), length);
-    lpName[length] = 0;
-    *lpcchName = length;
-  }
+  rc = CopyName(row, 0, lpName, lpcchName);
   if (lpClass && lpcchClass && *lpcchClass > 0) lpClass[0] = 0;
   if (lpcchClass) *lpcchClass = 0;
   if (lpftLastWriteTime) {
-    uint64_t written = static_cast<uint64_t>(sqlite3_column_int64(s, 1));
+    uint64_t written = static_cast<uint64_t>(sqlite3_column_int64(row, 1));
     lpftLastWriteTime->dwLowDateTime = static_cast<DWORD>(written);
     lpftLastWriteTime->dwHighDateTime = static_cast<DWORD>(written >> 32);
   }
@@ -582,36 +604,17 @@ LSTATUS RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcch
   if (!lpValueName || !lpcchValueName || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
   Session session(false);
   if (session.Status() != ERROR_SUCCESS) return session.Status();
-  int64_t id;
-  LSTATUS rc = session.Resolve(hKey, KEY_QUERY_VALUE, &id);
+  sqlite3_stmt* row = nullptr;
+  ResetOnExit resetLater(row);
+  LSTATUS rc = EnumerationRow(
+      session, hKey, KEY_QUERY_VALUE,
+      "SELECT name, type, data FROM value WHERE key = ?1 ORDER BY seq LIMIT 1 OFFSET ?2", dwIndex,
+      row);
   if (rc != ERROR_SUCCESS) return rc;
-  sqlite3_stmt* s = session.Statement(
-      "SELECT name, type, data FROM value WHERE key = ?1 ORDER BY seq LIMIT 1 OFFSET ?2");
-  if (!s) return ERROR_REGISTRY_IO_FAILED;
-  sqlite3_bind_int64(s, 1, id);
-  sqlite3_bind_int64(s, 2, dwIndex);
-  ResetOnExit resetLater(s);
-  int step = sqlite3_step(s);
-  if (step == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
-  if (step != SQLITE_ROW) return ERROR_REGISTRY_IO_FAILED;
-  DWORD length = static_cast<DWORD>(sqlite3_column_bytes(s, 0));
-  if (length + 1 > *lpcchValueName) {
-    rc = ERROR_MORE_DATA;
-  } else {
-    if (length) std::memcpy(lpValueName, sqlite3_column_blob(s, 0), length);
-    lpValueName[length] = 0;
-    *lpcchValueName = length;
-  }
-  if (lpType) *lpType = static_cast<DWORD>(sqlite3_column_int64(s, 1));
-  DWORD size = static_cast<DWORD>(sqlite3_column_bytes(s, 2));
-  if (lpData) {
-    if (*lpcbData < size)
-      rc = ERROR_MORE_DATA;
-    else if (size)
-      std::memcpy(lpData, sqlite3_column_blob(s, 2), size);
-  }
-  if (lpcbData) *lpcbData = size;
-  return rc;  // the read transaction ends with the session
+  rc = CopyName(row, 0, lpValueName, lpcchValueName);
+  if (lpType) *lpType = static_cast<DWORD>(sqlite3_column_int64(row, 1));
+  LSTATUS data = CopyData(row, 2, lpData, lpcbData);
+  return rc != ERROR_SUCCESS ? rc : data;  // the read transaction ends with the session
 }
 
 LSTATUS RegRenameKey(HKEY hKey, LPCWSTR lpSubKeyName, LPCWSTR lpNewKeyName) {

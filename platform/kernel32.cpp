@@ -8,12 +8,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/posix/standin.h"
@@ -306,6 +309,539 @@ BOOL FindClose(HANDLE search) {
   return TRUE;
 }
 
+/* Files through handles. A handle is the file's descriptor. */
+namespace {
+
+/* The descriptor of a file handle, or -1 for no handle (0, -1 and values
+** that are no descriptor, such as search handles). */
+int DescriptorOf(HANDLE handle) {
+  intptr_t value = reinterpret_cast<intptr_t>(handle);
+  return value > 0 && value <= INT32_MAX ? static_cast<int>(value) : -1;
+}
+
+/* The error of a failed read or write: a valid descriptor without the
+** access asked for gives ERROR_ACCESS_DENIED, as on Windows. */
+DWORD TransferError(int fd, int error) {
+  if (error == EBADF && fcntl(fd, F_GETFL) >= 0) return ERROR_ACCESS_DENIED;
+  return standin::ErrorFromErrno(error);
+}
+
+/* Share modes. Each open handle marks, on a byte of its own inside one
+** region per mark, what it does (reads, writes) and what it refuses to share
+** (reading, writing). An open then looks for other handles' marks in the
+** regions it conflicts with. Marks are open-file-description locks, so they
+** go with the handle's last close, and they are set before the test, so
+** that of two conflicting opens racing each other neither succeeds. */
+enum ShareMark { kReader, kWriter, kDenyRead, kDenyWrite };
+constexpr off_t kMarkBase = off_t{1} << 62;
+constexpr off_t kMarkRegion = off_t{1} << 40;
+
+flock MarkLock(short type, ShareMark mark, off_t offset, off_t length) {
+  flock lock{};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = kMarkBase + mark * kMarkRegion + offset;
+  lock.l_len = length;
+  return lock;
+}
+
+/* False when the file system keeps no such locks. */
+bool SetMark(int fd, ShareMark mark, bool writable) {
+  static std::atomic<uint64_t> next{static_cast<uint64_t>(getpid()) << 24};
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    // Spread the handles' bytes so that two rarely meet; a write lock that
+    // meets another's byte tries again elsewhere.
+    uint64_t slot = next.fetch_add(1) * 0x9E3779B97F4A7C15ull >> 24;
+    flock lock = MarkLock(writable ? F_WRLCK : F_RDLCK, mark,
+                          static_cast<off_t>(slot % static_cast<uint64_t>(kMarkRegion)), 1);
+    if (fcntl(fd, F_OFD_SETLK, &lock) == 0) return true;
+    if (errno != EAGAIN && errno != EACCES) return false;
+  }
+  return false;
+}
+
+bool MarkedByOthers(int fd, ShareMark mark) {
+  flock lock = MarkLock(F_WRLCK, mark, 0, kMarkRegion);
+  return fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+}
+
+/* Marks fd's access and refusals; false on a conflict with another handle. */
+bool ClaimShare(int fd, DWORD access, DWORD shareMode) {
+  bool reads = access & GENERIC_READ, writes = access & GENERIC_WRITE;
+  bool sharesRead = shareMode & FILE_SHARE_READ, sharesWrite = shareMode & FILE_SHARE_WRITE;
+  if ((reads && !SetMark(fd, kReader, writes)) || (writes && !SetMark(fd, kWriter, writes)) ||
+      (!sharesRead && !SetMark(fd, kDenyRead, writes)) ||
+      (!sharesWrite && !SetMark(fd, kDenyWrite, writes))) {
+    return true;  // no locks here: share modes stay advisory
+  }
+  return !((reads && MarkedByOthers(fd, kDenyRead)) || (writes && MarkedByOthers(fd, kDenyWrite)) ||
+           (!sharesRead && MarkedByOthers(fd, kReader)) ||
+           (!sharesWrite && MarkedByOthers(fd, kWriter)));
+}
+
+/* ERROR_PATH_NOT_FOUND when the directory part of path is missing. */
+DWORD MissingFileError(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos || slash == 0) return ERROR_FILE_NOT_FOUND;
+  struct stat st;
+  std::string directory = path.substr(0, slash);
+  return stat(directory.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND
+                                                                  : ERROR_PATH_NOT_FOUND;
+}
+
+HANDLE FailOpen(int fd, DWORD error) {
+  if (fd >= 0) close(fd);
+  SetLastError(error);
+  return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                   DWORD creation, DWORD flagsAndAttributes, HANDLE) {
+  if (creation < CREATE_NEW || creation > TRUNCATE_EXISTING ||
+      (creation == TRUNCATE_EXISTING && !(access & GENERIC_WRITE))) {
+    return FailOpen(-1, ERROR_INVALID_PARAMETER);
+  }
+  if (!name || !*name) return FailOpen(-1, ERROR_PATH_NOT_FOUND);
+  std::string path = standin::NativePath(name);
+  bool reads = access & GENERIC_READ, writes = access & GENERIC_WRITE;
+  int flags = reads && writes ? O_RDWR : writes ? O_WRONLY : reads ? O_RDONLY : O_PATH;
+  if (!(security && security->bInheritHandle)) flags |= O_CLOEXEC;
+  mode_t mode = flagsAndAttributes & FILE_ATTRIBUTE_READONLY ? 0444 : 0666;
+
+  // Open an existing file, or create it where the disposition allows;
+  // which of the two happened decides the last error of a success. A file
+  // that appears or goes between the two attempts makes them start again.
+  bool mayCreate = creation == CREATE_NEW || creation == CREATE_ALWAYS || creation == OPEN_ALWAYS;
+  bool existed = false;
+  int fd = -1;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (creation != CREATE_NEW) {
+      fd = open(path.c_str(), flags);
+      if (fd >= 0 || errno != ENOENT || !mayCreate) {
+        existed = fd >= 0;
+        break;
+      }
+    }
+    // A query-only handle of a new file is a read-only descriptor.
+    fd = open(path.c_str(), (flags & ~O_PATH) | O_CREAT | O_EXCL, mode);
+    if (fd >= 0 || errno != EEXIST || creation == CREATE_NEW) break;
+  }
+  if (fd < 0) {
+    if (errno == ENOENT) return FailOpen(-1, MissingFileError(path));
+    return FailOpen(-1, standin::ErrorFromErrno(errno));
+  }
+  // Handle 0 would read as "no handle".
+  if (fd == 0) {
+    int moved = fcntl(fd, flags & O_CLOEXEC ? F_DUPFD_CLOEXEC : F_DUPFD, 3);
+    close(fd);
+    if (moved < 0) return FailOpen(-1, standin::ErrorFromErrno(errno));
+    fd = moved;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0) return FailOpen(fd, standin::ErrorFromErrno(errno));
+  if (S_ISDIR(st.st_mode)) return FailOpen(fd, ERROR_ACCESS_DENIED);
+  if (!(flags & O_PATH) && S_ISREG(st.st_mode) && !ClaimShare(fd, access, shareMode)) {
+    return FailOpen(fd, ERROR_SHARING_VIOLATION);
+  }
+  if (existed && (creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING) &&
+      S_ISREG(st.st_mode)) {
+    if (!writes) return FailOpen(fd, ERROR_ACCESS_DENIED);
+    if (ftruncate(fd, 0) != 0) return FailOpen(fd, standin::ErrorFromErrno(errno));
+  }
+  if (flagsAndAttributes & FILE_FLAG_SEQUENTIAL_SCAN) {
+    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  }
+  SetLastError(existed && (creation == CREATE_ALWAYS || creation == OPEN_ALWAYS)
+                   ? ERROR_ALREADY_EXISTS
+                   : NO_ERROR);
+  return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd));
+}
+
+namespace {
+
+/* The loop of ReadFile and WriteFile: op moves part of the bytes from an
+** offset and answers as read or write do. A part larger than one call
+** takes is split; a read stops at a short part (the end of the file). */
+template <typename Op>
+BOOL Transfer(HANDLE file, DWORD size, LPDWORD done, LPOVERLAPPED overlapped, bool reading, Op op) {
+  if (done) *done = 0;
+  int fd = DescriptorOf(file);
+  if (fd < 0 || overlapped) {
+    SetLastError(fd < 0 ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  constexpr DWORD kMaxPart = 1u << 30;
+  DWORD total = 0;
+  while (total < size) {
+    DWORD part = std::min(size - total, kMaxPart);
+    ssize_t n = op(fd, total, part);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      if (done) *done = total;
+      SetLastError(TransferError(fd, errno));
+      return FALSE;
+    }
+    total += static_cast<DWORD>(n);
+    if (n == 0 || (reading && static_cast<DWORD>(n) < part)) break;
+  }
+  if (done) *done = total;
+  return TRUE;
+}
+
+}  // namespace
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped) {
+  return Transfer(file, size, read, overlapped, true, [buffer](int fd, DWORD offset, DWORD part) {
+    return ::read(fd, static_cast<char*>(buffer) + offset, part);
+  });
+}
+
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+  return Transfer(file, size, written, overlapped, false,
+                  [buffer](int fd, DWORD offset, DWORD part) {
+                    return ::write(fd, static_cast<const char*>(buffer) + offset, part);
+                  });
+}
+
+DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method) {
+  int fd = DescriptorOf(file);
+  if (fd < 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return INVALID_SET_FILE_POINTER;
+  }
+  int64_t move = distanceHigh ? static_cast<int64_t>(static_cast<uint64_t>(*distanceHigh) << 32 |
+                                                     static_cast<DWORD>(distance))
+                              : distance;
+  off_t origin = 0;
+  if (method == FILE_CURRENT) {
+    origin = lseek(fd, 0, SEEK_CUR);
+  } else if (method == FILE_END) {
+    struct stat st;
+    origin = fstat(fd, &st) == 0 ? st.st_size : -1;
+  } else if (method != FILE_BEGIN) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_SET_FILE_POINTER;
+  }
+  if (origin < 0) {
+    SetLastError(errno == ESPIPE ? ERROR_INVALID_FUNCTION : standin::ErrorFromErrno(errno));
+    return INVALID_SET_FILE_POINTER;
+  }
+  int64_t target = origin + move;
+  if (target < 0) {
+    SetLastError(ERROR_NEGATIVE_SEEK);
+    return INVALID_SET_FILE_POINTER;
+  }
+  if (!distanceHigh && target > static_cast<int64_t>(UINT32_MAX)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_SET_FILE_POINTER;
+  }
+  if (lseek(fd, target, SEEK_SET) < 0) {
+    SetLastError(errno == ESPIPE ? ERROR_INVALID_FUNCTION : standin::ErrorFromErrno(errno));
+    return INVALID_SET_FILE_POINTER;
+  }
+  if (distanceHigh) *distanceHigh = static_cast<LONG>(target >> 32);
+  DWORD low = static_cast<DWORD>(target);
+  if (low == INVALID_SET_FILE_POINTER) SetLastError(NO_ERROR);
+  return low;
+}
+
+BOOL CloseHandle(HANDLE handle) {
+  int fd = DescriptorOf(handle);
+  if (fd < 0 || (close(fd) != 0 && errno == EBADF)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+/* Message texts of the system's message table, for FormatMessageA. The
+** other DLLs' error codes have their rows here too. */
+namespace {
+
+struct SystemMessage {
+  DWORD code;
+  const char* text;
+};
+
+const SystemMessage kSystemMessages[] = {
+    {ERROR_SUCCESS, "The operation completed successfully."},
+    {ERROR_INVALID_FUNCTION, "Incorrect function."},
+    {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified."},
+    {ERROR_PATH_NOT_FOUND, "The system cannot find the path specified."},
+    {ERROR_TOO_MANY_OPEN_FILES, "The system cannot open the file."},
+    {ERROR_ACCESS_DENIED, "Access is denied."},
+    {ERROR_INVALID_HANDLE, "The handle is invalid."},
+    {ERROR_NOT_ENOUGH_MEMORY, "Not enough memory resources are available to process this command."},
+    {ERROR_INVALID_DATA, "The data is invalid."},
+    {ERROR_OUTOFMEMORY, "Not enough memory resources are available to complete this operation."},
+    {ERROR_NO_MORE_FILES, "There are no more files."},
+    {ERROR_WRITE_PROTECT, "The media is write protected."},
+    {ERROR_GEN_FAILURE, "A device attached to the system is not functioning."},
+    {ERROR_SHARING_VIOLATION,
+     "The process cannot access the file because it is being used by another process."},
+    {ERROR_HANDLE_EOF, "Reached the end of the file."},
+    {ERROR_FILE_EXISTS, "The file exists."},
+    {ERROR_INVALID_PARAMETER, "The parameter is incorrect."},
+    {ERROR_BROKEN_PIPE, "The pipe has been ended."},
+    {ERROR_DISK_FULL, "There is not enough space on the disk."},
+    {ERROR_INSUFFICIENT_BUFFER, "The data area passed to a system call is too small."},
+    {ERROR_INVALID_NAME, "The filename, directory name, or volume label syntax is incorrect."},
+    {ERROR_MOD_NOT_FOUND, "The specified module could not be found."},
+    {ERROR_PROC_NOT_FOUND, "The specified procedure could not be found."},
+    {ERROR_NEGATIVE_SEEK,
+     "An attempt was made to move the file pointer before the beginning of the file."},
+    {ERROR_DIR_NOT_EMPTY, "The directory is not empty."},
+    {ERROR_ALREADY_EXISTS, "Cannot create a file when that file already exists."},
+    {ERROR_FILENAME_EXCED_RANGE, "The filename or extension is too long."},
+    {ERROR_MORE_DATA, "More data is available."},
+    {ERROR_NO_MORE_ITEMS, "No more data is available."},
+    {ERROR_IO_DEVICE, "The request could not be performed because of an I/O device error."},
+    {ERROR_RESOURCE_LANG_NOT_FOUND,
+     "The specified resource language ID cannot be found in the image file."},
+    {ERROR_CANT_RESOLVE_FILENAME, "The name of the file cannot be resolved by the system."},
+};
+
+}  // namespace
+
+DWORD FormatMessageA(DWORD flags, LPCVOID, DWORD messageId, DWORD languageId, LPSTR buffer,
+                     DWORD size, va_list*) {
+  if ((flags & ~(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS)) ||
+      !(flags & FORMAT_MESSAGE_FROM_SYSTEM) || !buffer) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  DWORD primary = languageId & 0x3FF;
+  if (primary != LANG_NEUTRAL && primary != LANG_ENGLISH) {
+    SetLastError(ERROR_RESOURCE_LANG_NOT_FOUND);
+    return 0;
+  }
+  for (const SystemMessage& message : kSystemMessages) {
+    if (message.code != messageId) continue;
+    size_t length = std::strlen(message.text) + 2;
+    if (length + 1 > size) {
+      SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      return 0;
+    }
+    std::snprintf(buffer, size, "%s\r\n", message.text);
+    return static_cast<DWORD>(length);
+  }
+  SetLastError(ERROR_MR_MID_NOT_FOUND);
+  return 0;
+}
+
+int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT) {
+  std::fprintf(stderr, "%s: %s\n", caption ? caption : "Error", text ? text : "");
+  std::fflush(stderr);
+  return IDOK;
+}
+
+/* Version and system information from the stand-in's configuration. */
+namespace {
+
+/* A setting that is a name from choices (their values) or a number; -1
+** for anything else. */
+long NamedSetting(const char* name, const char* fallback,
+                  std::initializer_list<std::pair<const char*, long>> choices) {
+  std::string value = standin::Setting(name, fallback);
+  for (const auto& [choice, number] : choices) {
+    if (value == choice) return number;
+  }
+  char* end = nullptr;
+  long number = std::strtol(value.c_str(), &end, 10);
+  return !value.empty() && *end == 0 && number >= 0 ? number : -1;
+}
+
+const char* BuildArchitecture() {
+#if defined(__x86_64__)
+  return "x64";
+#elif defined(__i386__)
+  return "x86";
+#elif defined(__aarch64__)
+  return "arm64";
+#elif defined(__arm__)
+  return "arm";
+#else
+  return "65535";
+#endif
+}
+
+WORD Architecture(const char* setting, const char* fallback) {
+  long number = NamedSetting(setting, fallback,
+                             {{"x86", PROCESSOR_ARCHITECTURE_INTEL},
+                              {"x64", PROCESSOR_ARCHITECTURE_AMD64},
+                              {"amd64", PROCESSOR_ARCHITECTURE_AMD64},
+                              {"arm", PROCESSOR_ARCHITECTURE_ARM},
+                              {"arm64", PROCESSOR_ARCHITECTURE_ARM64},
+                              {"ia64", PROCESSOR_ARCHITECTURE_IA64}});
+  return number < 0 || number > 0xFFFF ? PROCESSOR_ARCHITECTURE_UNKNOWN : static_cast<WORD>(number);
+}
+
+void FillSystemInfo(LPSYSTEM_INFO info, WORD architecture) {
+  std::memset(info, 0, sizeof *info);
+  info->wProcessorArchitecture = architecture;
+  long pageSize = sysconf(_SC_PAGESIZE);
+  info->dwPageSize = pageSize > 0 ? static_cast<DWORD>(pageSize) : 4096;
+  info->lpMinimumApplicationAddress = reinterpret_cast<LPVOID>(0x10000);
+  info->lpMaximumApplicationAddress = reinterpret_cast<LPVOID>(
+      architecture == PROCESSOR_ARCHITECTURE_INTEL ? 0x7FFEFFFFull : 0x7FFFFFFEFFFFull);
+  long processors = sysconf(_SC_NPROCESSORS_ONLN);
+  info->dwNumberOfProcessors = processors > 0 ? static_cast<DWORD>(processors) : 1;
+  info->dwActiveProcessorMask = info->dwNumberOfProcessors >= sizeof(DWORD_PTR) * 8
+                                    ? ~DWORD_PTR{0}
+                                    : (DWORD_PTR{1} << info->dwNumberOfProcessors) - 1;
+  info->dwProcessorType = architecture == PROCESSOR_ARCHITECTURE_INTEL   ? 586
+                          : architecture == PROCESSOR_ARCHITECTURE_AMD64 ? 8664
+                                                                         : 0;
+  info->dwAllocationGranularity = 65536;
+}
+
+}  // namespace
+
+static_assert(sizeof(OSVERSIONINFOA) == 148 && sizeof(OSVERSIONINFOEXA) == 156,
+              "the version structures keep their Windows sizes");
+
+BOOL GetVersionExA(LPOSVERSIONINFOA info) {
+  if (!info || (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA) &&
+                info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOEXA))) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  std::string version = standin::Setting("windows.version", "10.0.19045");
+  unsigned major = 0, minor = 0, build = 0;
+  int consumed = 0;
+  bool parsed = std::sscanf(version.c_str(), "%u.%u%n.%u%n", &major, &minor, &consumed, &build,
+                            &consumed) >= 2 &&
+                static_cast<size_t>(consumed) == version.size();
+  long platform = NamedSetting("windows.platform", "nt",
+                               {{"nt", VER_PLATFORM_WIN32_NT},
+                                {"windows", VER_PLATFORM_WIN32_WINDOWS},
+                                {"win32s", VER_PLATFORM_WIN32s}});
+  long product = NamedSetting("windows.product_type", "workstation",
+                              {{"", 0},
+                               {"none", 0},
+                               {"workstation", VER_NT_WORKSTATION},
+                               {"domain_controller", VER_NT_DOMAIN_CONTROLLER},
+                               {"server", VER_NT_SERVER}});
+  if (!parsed || platform < 0 || product < 0 || product > 0xFF) {
+    SetLastError(ERROR_INVALID_DATA);
+    return FALSE;
+  }
+  std::string servicePack = standin::Setting("windows.service_pack", "");
+  info->dwMajorVersion = major;
+  info->dwMinorVersion = minor;
+  info->dwBuildNumber = build;
+  info->dwPlatformId = static_cast<DWORD>(platform);
+  std::snprintf(info->szCSDVersion, sizeof info->szCSDVersion, "%s", servicePack.c_str());
+  if (info->dwOSVersionInfoSize == sizeof(OSVERSIONINFOEXA)) {
+    auto* extended = reinterpret_cast<LPOSVERSIONINFOEXA>(info);
+    unsigned spMajor = 0, spMinor = 0;
+    std::sscanf(servicePack.c_str(), "Service Pack %u.%u", &spMajor, &spMinor);
+    extended->wServicePackMajor = static_cast<WORD>(spMajor);
+    extended->wServicePackMinor = static_cast<WORD>(spMinor);
+    extended->wSuiteMask = 0;
+    extended->wProductType = static_cast<BYTE>(product);
+    extended->wReserved = 0;
+  }
+  return TRUE;
+}
+
+void GetNativeSystemInfo(LPSYSTEM_INFO info) {
+  FillSystemInfo(info, Architecture("windows.processor", BuildArchitecture()));
+}
+
+void GetSystemInfo(LPSYSTEM_INFO info) {
+  std::string native = standin::Setting("windows.processor", BuildArchitecture());
+  FillSystemInfo(info, Architecture("windows.process_processor", native.c_str()));
+}
+
+/* Modules: the entry points looked up at run time, one row each. A module
+** handle points at the first row of its DLL; the program's own module at
+** a row of no DLL. */
+namespace {
+
+struct Export {
+  const char* dll;
+  const char* name;
+  FARPROC address;
+};
+
+template <typename Function>
+FARPROC EntryPoint(Function* function) {
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
+}
+
+const Export kExports[] = {
+    {"kernel32.dll", "GetNativeSystemInfo", EntryPoint(&GetNativeSystemInfo)},
+    {"advapi32.dll", "RegRenameKey", EntryPoint(&RegRenameKey)},
+};
+
+const Export kProgram = {"", "", nullptr};
+
+/* The module of a DLL name ("Kernel32", "C:\x\KERNEL32.DLL"), or none. */
+const Export* FindModule(const char* name) {
+  std::string base = standin::NativePath(name);
+  base.erase(0, base.rfind('/') + 1);
+  if (base.find('.') == std::string::npos) base += ".dll";
+  for (const Export& row : kExports) {
+    if (_stricmp(row.dll, base.c_str()) == 0) return &row;
+  }
+  return nullptr;
+}
+
+bool IsModule(HMODULE module) {
+  auto* row = reinterpret_cast<const Export*>(module);
+  if (row == &kProgram) return true;
+  for (const Export& candidate : kExports) {
+    if (&candidate == row) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+HMODULE LoadLibraryA(LPCSTR name) {
+  const Export* module = name ? FindModule(name) : nullptr;
+  if (!module) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  return reinterpret_cast<HMODULE>(const_cast<Export*>(module));
+}
+
+HMODULE GetModuleHandleA(LPCSTR name) {
+  if (!name) return reinterpret_cast<HMODULE>(const_cast<Export*>(&kProgram));
+  return LoadLibraryA(name);
+}
+
+FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
+  if (!module || !IsModule(module)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  const char* dll = reinterpret_cast<const Export*>(module)->dll;
+  // Names below 0x10000 are ordinals, which the stand-in does not number.
+  if (reinterpret_cast<uintptr_t>(name) >= 0x10000) {
+    for (const Export& row : kExports) {
+      if (std::strcmp(row.dll, dll) != 0 || std::strcmp(row.name, name) != 0) continue;
+      std::string setting = std::string(dll, std::strcspn(dll, ".")) + "." + name;
+      if (standin::Setting(setting.c_str(), "1") == "0") break;
+      return row.address;
+    }
+  }
+  SetLastError(ERROR_PROC_NOT_FOUND);
+  return nullptr;
+}
+
+BOOL FreeLibrary(HMODULE module) {
+  if (!module || !IsModule(module)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return TRUE;
+}
+
 BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
   if (!lpExistingFileName || !lpNewFileName) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -333,75 +869,6 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
     }
   }
   return TRUE;
-}
-
-namespace {
-
-/* The DLL entry points that the library looks up at run time. */
-struct KnownEntry {
-  const char* module;
-  const char* name;
-  FARPROC address;
-};
-const char* const knownModules[] = {"advapi32", "kernel32"};
-/* Through void (*)(), the type that any function pointer may pass as. */
-template <typename Function>
-FARPROC AsFarProc(Function* function) {
-  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
-}
-const KnownEntry knownEntries[] = {
-    {"advapi32", "RegRenameKey", AsFarProc(&RegRenameKey)},
-};
-
-/* The index of a known module in knownModules, or -1; the name may carry a
-** directory and the extension ".dll". */
-int FindModule(const char* name) {
-  if (!name) return -1;
-  if (const char* slash = std::strrchr(name, '\\')) name = slash + 1;
-  if (const char* slash = std::strrchr(name, '/')) name = slash + 1;
-  std::string base(name);
-  if (base.size() > 4 && _stricmp(base.c_str() + base.size() - 4, ".dll") == 0) {
-    base.resize(base.size() - 4);
-  }
-  for (int i = 0; i < static_cast<int>(std::size(knownModules)); ++i) {
-    if (_stricmp(base.c_str(), knownModules[i]) == 0) return i;
-  }
-  return -1;
-}
-
-}  // namespace
-
-HMODULE LoadLibraryA(LPCSTR lpLibFileName) {
-  int index = FindModule(lpLibFileName);
-  if (index < 0) {
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return nullptr;
-  }
-  return reinterpret_cast<HMODULE>(static_cast<intptr_t>(0x10000 * (index + 1)));
-}
-
-FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
-  intptr_t index = reinterpret_cast<intptr_t>(hModule) / 0x10000 - 1;
-  if (reinterpret_cast<intptr_t>(hModule) % 0x10000 != 0 || index < 0 ||
-      index >= static_cast<intptr_t>(std::size(knownModules))) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  const char* module = knownModules[index];
-  for (const KnownEntry& entry : knownEntries) {
-    if (std::strcmp(entry.module, module) != 0 || std::strcmp(entry.name, lpProcName) != 0) {
-      continue;
-    }
-    std::string setting = std::string(module) + "." + entry.name;
-    if (standin::Setting(setting.c_str(), "1") == "0") break;
-    return entry.address;
-  }
-  SetLastError(ERROR_PROC_NOT_FOUND);
-  return nullptr;
-}
-
-BOOL FreeLibrary(HMODULE hLibModule) {
-  return hLibModule ? TRUE : FALSE;
 }
 
 namespace {

@@ -12,6 +12,7 @@
 // clang-format off
 #include <winsock2.h>
 #include <windows.h>
+#include <mstcpip.h>
 #include <shlwapi.h>
 #include <direct.h>
 #include <io.h>

@@ -12,24 +12,52 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "misc/fsutil.h"
 #include "misc/xmlhelper.h"
 
 /* ---- ValueTable ---- */
 
+namespace {
+
+/* FNV-1a over the name's bytes. */
+uint32_t NameHash(const char* name) {
+  uint32_t hash = 2166136261u;
+  for (; *name; ++name) hash = (hash ^ static_cast<unsigned char>(*name)) * 16777619u;
+  return hash;
+}
+
+}  // namespace
+
 ValueTable::~ValueTable() {
   Clear();
   delete[] entries_;
+  delete[] slots_;
 }
 
 ValueEntry* ValueTable::Find(const char* name) const {
-  auto found = index_.find(std::string_view(name));
-  return found == index_.end() ? nullptr : found->second;
+  if (!slots_) return nullptr;
+  uint32_t mask = slotCount_ - 1;
+  for (uint32_t i = NameHash(name) & mask; slots_[i]; i = (i + 1) & mask) {
+    if (std::strcmp(slots_[i]->Name.c_str(), name) == 0) return slots_[i];
+  }
+  return nullptr;
 }
 
 ValueEntry* ValueTable::FindOrAdd(const char* name) {
   if (ValueEntry* entry = Find(name)) return entry;
+  return Append(zustring(name));
+}
+
+ValueEntry* ValueTable::FindOrAdd(const zustring& name) {
+  // A name is a C string: one with a NUL inside counts up to the NUL.
+  if (std::strlen(name.c_str()) != name.Length()) return FindOrAdd(name.c_str());
+  if (ValueEntry* entry = Find(name.c_str())) return entry;
+  return Append(name);
+}
+
+ValueEntry* ValueTable::Append(const zustring& name) {
   if (count_ == capacity_) {
     ValueEntry** entries = new ValueEntry*[capacity_ + 10];
     if (count_) std::memcpy(entries, entries_, count_ * sizeof *entries);
@@ -40,26 +68,50 @@ ValueEntry* ValueTable::FindOrAdd(const char* name) {
   ValueEntry* entry = new ValueEntry;
   entry->Name = name;
   entries_[count_++] = entry;
-  index_.emplace(std::string_view(entry->Name.c_str()), entry);
+  if (2 * static_cast<uint32_t>(count_) > slotCount_) {
+    Reindex();
+  } else {
+    Index(entry);
+  }
   return entry;
+}
+
+void ValueTable::Index(ValueEntry* entry) {
+  uint32_t mask = slotCount_ - 1;
+  uint32_t i = NameHash(entry->Name.c_str()) & mask;
+  while (slots_[i]) i = (i + 1) & mask;
+  slots_[i] = entry;
+}
+
+/* Builds the index anew, with room for twice the entries. */
+void ValueTable::Reindex() {
+  uint32_t wanted = 16;
+  while (wanted < 2 * static_cast<uint32_t>(count_)) wanted *= 2;
+  if (wanted != slotCount_) {
+    delete[] slots_;
+    slots_ = new ValueEntry*[wanted];
+    slotCount_ = wanted;
+  }
+  std::memset(slots_, 0, slotCount_ * sizeof *slots_);
+  for (int i = 0; i < count_; ++i) Index(entries_[i]);
 }
 
 bool ValueTable::Remove(const char* name) {
   ValueEntry* entry = Find(name);
   if (!entry) return false;
-  index_.erase(std::string_view(entry->Name.c_str()));
   int i = 0;
   while (entries_[i] != entry) ++i;
   std::memmove(entries_ + i, entries_ + i + 1, (count_ - i - 1) * sizeof *entries_);
   --count_;
   delete entry;
+  Reindex();
   return true;
 }
 
 void ValueTable::Clear() {
-  index_.clear();
   for (int i = 0; i < count_; ++i) delete entries_[i];
   count_ = 0;
+  if (slots_) std::memset(slots_, 0, slotCount_ * sizeof *slots_);
 }
 
 /* ---- The base directory and paths ---- */
@@ -128,7 +180,8 @@ zustring RegValueStore::DirectoryOf(const zustring& keyPath) const {
 }
 
 zustring RegValueStore::KeyFilePath() const {
-  return Join(KeyDirectory(), kValuesFile);
+  zustring directory = KeyDirectory();
+  return directory.IsEmpty() ? directory : Join(directory, kValuesFile);
 }
 
 zustring RegValueStore::ResolvePath(const zustring& path) const {
@@ -180,32 +233,85 @@ void AppendEscaped(zustring& out, const zustring& s) {
 
 }  // namespace
 
+namespace {
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+/* Reads one value element written the way SaveValues writes it: blanks,
+** then <string name="NAME">TEXT</string> or the same with integer, NAME
+** without '"' or '&'. Anything else gives false and leaves position; the
+** caller then reads the element tag by tag, which gives the same result on
+** what this accepts, only slower. */
+bool ReadPlainElement(const zustring& text, unsigned& position, bool& isString, zustring& name,
+                      zustring& data) {
+  const char* s = text.c_str();
+  unsigned length = text.Length();
+  unsigned p = position;
+  while (p <= length && IsBlank(s[p - 1])) ++p;
+  auto follows = [&](const char* literal, unsigned n) {
+    return p + n - 1 <= length && std::memcmp(s + p - 1, literal, n) == 0;
+  };
+  if (follows("<string name=\"", 14)) {
+    isString = true;
+    p += 14;
+  } else if (follows("<integer name=\"", 15)) {
+    isString = false;
+    p += 15;
+  } else {
+    return false;
+  }
+  unsigned nameStart = p;
+  while (p <= length && s[p - 1] != '"' && s[p - 1] != '&') ++p;
+  if (!follows("\">", 2)) return false;
+  name = p > nameStart ? zustring(s + nameStart - 1, p - nameStart) : zustring();
+  p += 2;
+  if (!ReadXmlText(text, p, data)) return false;
+  if (isString ? !follows("</string>", 9) : !follows("</integer>", 10)) return false;
+  position = p + (isString ? 9 : 10);
+  return true;
+}
+
+}  // namespace
+
 bool RegValueStore::ParseValues(const zustring& text) {
   unsigned position = 1;
   XmlTag tag;
   if (!ReadXmlTag(text, position, tag)) return false;  // the declaration, whatever it says
   if (!ReadXmlTag(text, position, tag) || tag.Name != "regvaluestore") return false;
-  zustring data;
+  zustring name, data;
   for (;;) {
+    bool isString;
+    if (ReadPlainElement(text, position, isString, name, data)) {
+      ValueEntry* entry = Values.FindOrAdd(name);
+      entry->Kind = isString ? ValueText : ValueInteger;
+      if (isString) {
+        entry->Text = std::move(data);
+      } else {
+        entry->Integer = static_cast<uint32_t>(DecimalValue(data.c_str()));
+      }
+      continue;
+    }
     if (!ReadXmlTag(text, position, tag)) return false;
     if (tag.Kind == TagEnd && tag.Name == "regvaluestore") return true;
     if (tag.Kind != TagStart || tag.AttributeCount() != 1 || (*tag.Attributes)[0] != "name") {
       return false;
     }
-    zustring name = tag.AttributeValue(0);
-    zustring element = tag.Name;
-    if (!ReadXmlText(text, position, data)) return false;
-    if (element == "string") {
-      ValueEntry* entry = Values.FindOrAdd(name.c_str());
+    name = tag.AttributeValue(0);
+    const char* element = tag.Name == "string"    ? "string"
+                          : tag.Name == "integer" ? "integer"
+                                                  : nullptr;
+    if (!ReadXmlText(text, position, data) || !element) return false;
+    ValueEntry* entry = Values.FindOrAdd(name);
+    if (*element == 's') {
       entry->Kind = ValueText;
-      entry->Text = data;
-    } else if (element == "integer") {
-      ValueEntry* entry = Values.FindOrAdd(name.c_str());
+      entry->Text = std::move(data);
+    } else {
       entry->Kind = ValueInteger;
       entry->Integer = static_cast<uint32_t>(DecimalValue(data.c_str()));
-    } else {
-      return false;
     }
+    // The end tag has the start tag's name, which is element's.
     if (!ReadXmlTag(text, position, tag) || tag.Kind != TagEnd || tag.Name != element) {
       return false;
     }
@@ -213,20 +319,28 @@ bool RegValueStore::ParseValues(const zustring& text) {
 }
 
 bool RegValueStore::LoadValues(const char* filePath) {
+  if (!filePath || !*filePath) return false;
   FILE* file = std::fopen(filePath, "rb");
   if (!file) return false;
   zustring text;
-  text.Reserve(4096, 10);
-  char piece[1023];
+  if (std::fseek(file, 0, SEEK_END) == 0) {
+    long size = std::ftell(file);
+    if (size > 0) text.Reserve(static_cast<unsigned>(size), 10);
+    std::rewind(file);
+  }
+  char piece[16384];
   size_t n;
   while ((n = std::fread(piece, 1, sizeof piece, file)) > 0) {
     text.Append(piece, static_cast<int>(n));
   }
   std::fclose(file);
   // CR LF to LF, as a text-mode read gives it.
-  if (char* p = text.GetWritableBuffer()) {
-    unsigned length = text.Length(), kept = 0;
-    for (unsigned i = 0; i < length; ++i) {
+  if (const char* first =
+          static_cast<const char*>(std::memchr(text.c_str(), '\r', text.Length()))) {
+    char* p = text.GetWritableBuffer();
+    unsigned length = text.Length();
+    unsigned kept = static_cast<unsigned>(first - text.c_str());
+    for (unsigned i = kept; i < length; ++i) {
       if (p[i] == '\r' && i + 1 < length && p[i + 1] == '\n') continue;
       p[kept++] = p[i];
     }
@@ -236,6 +350,7 @@ bool RegValueStore::LoadValues(const char* filePath) {
 }
 
 bool RegValueStore::SaveValues(const char* filePath) const {
+  if (!filePath || !*filePath) return false;
   zustring bytes;
   bytes.Reserve(64 + 48 * Values.Count(), 10);
   bytes.Append("<?xml version=\"1.0\" encoding=\"ISO8859-1\" ?>\r\n<regvaluestore>\r\n", 0);
@@ -348,7 +463,9 @@ bool RegValueStore::DeleteValue(const char* name) {
 }
 
 bool RegValueStore::DeleteSubKey(const char* name) {
-  zustring subKey = Join(KeyDirectory(), name);
+  zustring directory = KeyDirectory();
+  if (directory.IsEmpty()) return false;  // a root without a directory
+  zustring subKey = Join(directory, name);
   std::remove(Join(subKey, kValuesFile).c_str());
   return _rmdir(subKey.c_str()) == 0;
 }

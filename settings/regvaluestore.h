@@ -27,8 +27,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string_view>
-#include <unordered_map>
 
 #include "misc/stringlist.h"
 #include "misc/zustring.h"
@@ -57,16 +55,23 @@ class ValueTable {
   ValueEntry* Find(const char* name) const;
   /* The entry named name, appended as a new integer 0 when missing. */
   ValueEntry* FindOrAdd(const char* name);
+  ValueEntry* FindOrAdd(const zustring& name);  // shares the text of name
   /* Removes the entry named name; false when there is none. */
   bool Remove(const char* name);
   void Clear();
 
  private:
+  ValueEntry* Append(const zustring& name);
+  void Index(ValueEntry* entry);
+  void Reindex();
+
   ValueEntry** entries_ = nullptr;
   int32_t capacity_ = 0;  // grows by 10
   int32_t count_ = 0;
-  // Finds entries by name; the keys view the entries' own names.
-  std::unordered_map<std::string_view, ValueEntry*> index_;
+  // Finds entries by name: open addressing over a power-of-two number of
+  // slots, at most half of them used; an empty slot holds none.
+  ValueEntry** slots_ = nullptr;
+  uint32_t slotCount_ = 0;
 };
 
 /* Where the trees of all stores live; "." at start. Both separators are

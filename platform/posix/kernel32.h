@@ -70,6 +70,187 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
 BOOL FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data);
 BOOL FindClose(HANDLE search);
 
+typedef LONG* PLONG;
+typedef const void* LPCVOID;
+
+/* Overlapped I/O is not supported: the stand-in refuses a non-null one. */
+typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
+
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
+
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+
+#define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000
+
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+#define INVALID_SET_FILE_POINTER (static_cast<DWORD>(-1))
+
+/* Opens or creates a file; the handle is its descriptor (never 0), closed on
+** exec unless the security attributes ask for inheritance. Access and
+** creation work as on Windows, including ERROR_ALREADY_EXISTS after
+** CREATE_ALWAYS or OPEN_ALWAYS found the file and ERROR_ACCESS_DENIED for
+** a directory. FILE_ATTRIBUTE_READONLY makes a new file read-only;
+** FILE_FLAG_SEQUENTIAL_SCAN becomes a read-ahead hint.
+** Share modes are enforced among handles of the stand-in, in this and in
+** other processes, through open-file-description locks on offsets far
+** beyond any file's end (so reads and writes are unaffected): an open whose
+** access another handle does not share, or whose share mode excludes
+** another handle's access, fails with ERROR_SHARING_VIOLATION. Programs
+** that do not use the stand-in are not restricted (locks are advisory), nor
+** are files on file systems without such locks. */
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                   DWORD creation, DWORD flagsAndAttributes, HANDLE templateFile);
+/* Reads up to size bytes; at the end of the file TRUE with 0 bytes. */
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped);
+/* Writes all size bytes, or fails with the count written so far. */
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
+/* Moves the file pointer; the low 32 bits of the new position, or
+** INVALID_SET_FILE_POINTER (ERROR_NEGATIVE_SEEK before the start; without
+** distanceHigh, ERROR_INVALID_PARAMETER past 4 GiB). */
+DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
+BOOL CloseHandle(HANDLE handle);
+
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+
+#define LANG_NEUTRAL 0x00
+#define LANG_ENGLISH 0x09
+#define SUBLANG_DEFAULT 0x01
+#define SUBLANG_SYS_DEFAULT 0x02
+#define MAKELANGID(primary, sub) ((static_cast<WORD>(sub) << 10) | static_cast<WORD>(primary))
+#define LANG_USER_DEFAULT MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT)
+#define LANG_SYSTEM_DEFAULT MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT)
+
+/* The system's English text of a Win32 error code (ending in CR LF, as on
+** Windows), stored with its NUL in buffer; returns its length, or 0 with
+** ERROR_MR_MID_NOT_FOUND for a code without text, ERROR_INSUFFICIENT_BUFFER
+** when it does not fit, ERROR_RESOURCE_LANG_NOT_FOUND for a language other
+** than neutral, default or English. Only FORMAT_MESSAGE_FROM_SYSTEM (with
+** or without IGNORE_INSERTS) into a caller's buffer is supported. */
+DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
+                     DWORD size, va_list* arguments);
+
+/* user32's message box, here a line "caption: text" on stderr; returns
+** IDOK at once. */
+typedef void* HWND;
+#define MB_OK 0x00000000
+#define MB_ICONERROR 0x00000010
+#define IDOK 1
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
+/* Version and system information, as the stand-in's configuration
+** (standin.conf, see platform/posix/standin.h) describes the machine:
+**
+**   windows.version=6.1.7601      major.minor[.build]; default 10.0.19045.
+**                                 Any other form makes GetVersionExA fail
+**                                 with ERROR_INVALID_DATA.
+**   windows.platform=nt           nt, windows (95/98/Me) or win32s, or the
+**                                 VER_PLATFORM_ number; default nt
+**   windows.product_type=server   workstation, domain_controller, server or
+**                                 none (0, as Windows 9x reports), or the
+**                                 VER_NT_ number; default workstation
+**   windows.service_pack=Service Pack 1
+**                                 the service-pack text (" A" for 98 SE);
+**                                 "Service Pack N[.M]" also sets the numbers
+**   windows.processor=x64         the machine's architecture, reported by
+**                                 GetNativeSystemInfo: x86, x64, arm, arm64,
+**                                 ia64 or the PROCESSOR_ARCHITECTURE_ number;
+**                                 default the architecture of this build
+**   windows.process_processor=x86 what GetSystemInfo reports (x86 for a
+**                                 32-bit process on 64-bit Windows); default
+**                                 windows.processor
+*/
+typedef struct _OSVERSIONINFOA {
+  DWORD dwOSVersionInfoSize;
+  DWORD dwMajorVersion;
+  DWORD dwMinorVersion;
+  DWORD dwBuildNumber;
+  DWORD dwPlatformId;
+  CHAR szCSDVersion[128];
+} OSVERSIONINFOA, *LPOSVERSIONINFOA;
+
+/* The extended structure: the same members, then these (156 bytes). */
+typedef struct _OSVERSIONINFOEXA : _OSVERSIONINFOA {
+  WORD wServicePackMajor;
+  WORD wServicePackMinor;
+  WORD wSuiteMask;
+  BYTE wProductType;
+  BYTE wReserved;
+} OSVERSIONINFOEXA, *LPOSVERSIONINFOEXA;
+
+#define VER_PLATFORM_WIN32s 0
+#define VER_PLATFORM_WIN32_WINDOWS 1
+#define VER_PLATFORM_WIN32_NT 2
+#define VER_NT_WORKSTATION 1
+#define VER_NT_DOMAIN_CONTROLLER 2
+#define VER_NT_SERVER 3
+
+/* dwOSVersionInfoSize must be the size of one of the two structures
+** (ERROR_INSUFFICIENT_BUFFER otherwise); the extended one gets the service
+** pack numbers and the product type. */
+BOOL GetVersionExA(LPOSVERSIONINFOA info);
+
+typedef uintptr_t DWORD_PTR;
+
+typedef struct _SYSTEM_INFO {
+  union {
+    DWORD dwOemId;
+    struct {
+      WORD wProcessorArchitecture;
+      WORD wReserved;
+    };
+  };
+  DWORD dwPageSize;
+  LPVOID lpMinimumApplicationAddress;
+  LPVOID lpMaximumApplicationAddress;
+  DWORD_PTR dwActiveProcessorMask;
+  DWORD dwNumberOfProcessors;
+  DWORD dwProcessorType;
+  DWORD dwAllocationGranularity;
+  WORD wProcessorLevel;
+  WORD wProcessorRevision;
+} SYSTEM_INFO, *LPSYSTEM_INFO;
+
+#define PROCESSOR_ARCHITECTURE_INTEL 0
+#define PROCESSOR_ARCHITECTURE_ARM 5
+#define PROCESSOR_ARCHITECTURE_IA64 6
+#define PROCESSOR_ARCHITECTURE_AMD64 9
+#define PROCESSOR_ARCHITECTURE_ARM64 12
+#define PROCESSOR_ARCHITECTURE_UNKNOWN 0xFFFF
+
+void GetSystemInfo(LPSYSTEM_INFO info);
+void GetNativeSystemInfo(LPSYSTEM_INFO info);
+
+/* Modules. The stand-in knows the DLLs and entry points that the library
+** looks up at run time (a table in kernel32.cpp); names are matched without
+** regard to case, ".dll" may be left out. An entry can be hidden, as on a
+** Windows version without it, by the setting DLL.ENTRY=0 in standin.conf
+** (e.g. kernel32.GetNativeSystemInfo=0). Unknown DLLs fail with
+** ERROR_MOD_NOT_FOUND, unknown entries with ERROR_PROC_NOT_FOUND. */
+#ifndef WINAPI
+#define WINAPI
+#endif
+typedef struct HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
+typedef intptr_t(WINAPI* FARPROC)();
+
+HMODULE LoadLibraryA(LPCSTR name);
+/* As LoadLibraryA; with no name, the program's own module (no entries). */
+HMODULE GetModuleHandleA(LPCSTR name);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+BOOL FreeLibrary(HMODULE module);
+
 #define MOVEFILE_REPLACE_EXISTING 0x00000001
 #define MOVEFILE_COPY_ALLOWED 0x00000002
 #define MOVEFILE_WRITE_THROUGH 0x00000008
@@ -78,16 +259,6 @@ BOOL FindClose(HANDLE search);
 ** target fails with ERROR_ALREADY_EXISTS. MOVEFILE_WRITE_THROUGH returns
 ** only when the new name is on the disk. Both separators accepted. */
 BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
-
-/* Run-time lookup of the few DLL entry points the library asks for by name.
-** A module is known by its name (case-insensitive, ".dll" optional); an
-** entry point can be hidden with the stand-in setting "<dll>.<entry>=0",
-** e.g. advapi32.RegRenameKey=0, to play an older Windows. */
-typedef struct HINSTANCE__* HMODULE;
-typedef intptr_t (*FARPROC)();
-HMODULE LoadLibraryA(LPCSTR lpLibFileName);
-FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
-BOOL FreeLibrary(HMODULE hLibModule);
 
 #define CP_ACP 0
 #define CP_UTF8 65001

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/standin_root.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -89,6 +90,9 @@ TEST(FsUtil, DirectoryPathLimit) {
 TEST(FsUtil, PathQueries) {
   TempDir temp;
   std::string missing = temp / "missing";
+  EXPECT_FALSE(FileExists(nullptr));
+  EXPECT_EQ(PathSize(nullptr), 0u);
+  EXPECT_EQ(OpenDir(nullptr), nullptr);
   EXPECT_FALSE(FileExists(missing.c_str()));
   EXPECT_FALSE(IsDirectory(missing.c_str()));
   EXPECT_EQ(PathSize(missing.c_str()), 0u);
@@ -228,106 +232,135 @@ TEST(FsUtil, SplitToken) {
   EXPECT_STREQ(SplitToken(&cursor, ' '), "HTTP/1.1");
   EXPECT_STREQ(SplitToken(&cursor, ' '), "200");
   EXPECT_STREQ(SplitToken(&cursor, ' '), "OK");
-  char* atLineEnd = cursor;
-  EXPECT_EQ(*cursor, '\n');
+  EXPECT_STREQ(cursor, "\nignored");
   EXPECT_EQ(SplitToken(&cursor, ' '), nullptr);
-  EXPECT_EQ(cursor, atLineEnd);
-
+  EXPECT_STREQ(cursor, "\nignored");
   char last[] = "a,,b";
   cursor = last;
   EXPECT_STREQ(SplitToken(&cursor, ','), "a");
   EXPECT_STREQ(SplitToken(&cursor, ','), "b");
   EXPECT_EQ(cursor, last + 4);
   EXPECT_EQ(SplitToken(&cursor, ','), nullptr);
-  char empty[] = "";
-  cursor = empty;
-  EXPECT_EQ(SplitToken(&cursor, ' '), nullptr);
 }
 
-TEST(FsUtil, FieldScanners) {
-  char out[4];
-  const char* line = ",,ab,c";
+/* Runs a scanner over line until it fails: the fields it stored, then "|"
+** and what the cursor was left on. */
+template <typename Scan>
+std::vector<std::string> Fields(const char* line, size_t size, Scan scan) {
+  std::vector<std::string> fields;
+  std::vector<char> out(size + 1);
   const char* cursor = line;
-  EXPECT_TRUE(GetField(&cursor, out, sizeof out, ','));
-  EXPECT_STREQ(out, "ab");
-  EXPECT_EQ(cursor, line + 4);
-  EXPECT_TRUE(GetField(&cursor, out, sizeof out, ','));
-  EXPECT_STREQ(out, "c");
-  EXPECT_FALSE(GetField(&cursor, out, sizeof out, ','));
-  EXPECT_STREQ(out, "");
+  for (int i = 0; i < 20 && scan(&cursor, out.data(), size); ++i) fields.emplace_back(out.data());
+  fields.push_back(std::string("|").append(cursor));
+  return fields;
+}
 
-  // At the size limit: three characters fit a 4-byte buffer, four do not,
-  // and a failure leaves the cursor where it was.
-  line = "\r\nabc\r\nabcd";
-  cursor = line;
-  EXPECT_TRUE(GetField(&cursor, out, sizeof out, ','));
-  EXPECT_STREQ(out, "abc");
-  const char* before = cursor;
-  EXPECT_FALSE(GetField(&cursor, out, sizeof out, ','));
-  EXPECT_EQ(cursor, before);
-  EXPECT_FALSE(GetField(&cursor, out, 0, ','));
+TEST(FsUtil, LineScanners) {
+  using Result = std::vector<std::string>;
+  auto field = [](char delimiter) {
+    return [=](const char** c, char* out, size_t n) { return GetField(c, out, n, delimiter); };
+  };
+  auto loose = [](const char** c, char* out, size_t n) { return GetFieldLoose(c, out, n, ';'); };
+  auto either = [](const char** c, char* out, size_t n) {
+    return GetFieldEither(c, out, n, ',', ';');
+  };
+  auto set = [](const char** c, char* out, size_t n) { return GetFieldSet(c, out, n, " \t"); };
+  auto word = [](const char** c, char* out, size_t n) { return GetWord(c, out, n, '='); };
 
+  EXPECT_EQ(Fields(",,ab,c", 4, field(',')), (Result{"ab", "c", "|"}));
+  // Three characters fit four bytes, four do not; a failure leaves the cursor.
+  EXPECT_EQ(Fields("\r\nabc\r\nabcd", 4, field(',')), (Result{"abc", "|\r\nabcd"}));
+  EXPECT_EQ(Fields("abc", 0, field(',')), (Result{"|abc"}));
   // Control characters: refused by GetField, taken by GetFieldLoose.
-  line = "a\tb;c";
-  cursor = line;
-  EXPECT_FALSE(GetField(&cursor, out, sizeof out, ';'));
-  EXPECT_EQ(cursor, line);
-  EXPECT_TRUE(GetFieldLoose(&cursor, out, sizeof out, ';'));
-  EXPECT_STREQ(out, "a\tb");
-  EXPECT_EQ(*cursor, ';');
-  cursor = line;
-  EXPECT_TRUE(GetField(&cursor, out, sizeof out, '\t'));
-  EXPECT_STREQ(out, "a");
-
-  line = ";x,y\nz";
-  cursor = line;
-  EXPECT_TRUE(GetFieldEither(&cursor, out, sizeof out, ',', ';'));
-  EXPECT_STREQ(out, "x");
-  EXPECT_TRUE(GetFieldEither(&cursor, out, sizeof out, ',', ';'));
-  EXPECT_STREQ(out, "y");
-  EXPECT_TRUE(GetFieldEither(&cursor, out, sizeof out, ',', ';'));
-  EXPECT_STREQ(out, "z");
-
-  // GetFieldSet ends only at its own characters: line ends and controls
-  // are part of the field.
-  line = " \t a\rb\t c";
-  cursor = line;
-  EXPECT_TRUE(GetFieldSet(&cursor, out, sizeof out, " \t"));
-  EXPECT_STREQ(out, "a\rb");
-  EXPECT_TRUE(GetFieldSet(&cursor, out, sizeof out, " \t"));
-  EXPECT_STREQ(out, "c");
-  EXPECT_FALSE(GetFieldSet(&cursor, out, sizeof out, " \t"));
+  EXPECT_EQ(Fields("a\tb;c", 4, field(';')), (Result{"|a\tb;c"}));
+  EXPECT_EQ(Fields("a\tb;c", 4, loose), (Result{"a\tb", "c", "|"}));
+  EXPECT_EQ(Fields("a\tb;c", 4, field('\t')), (Result{"a", "b;c", "|"}));
+  EXPECT_EQ(Fields(";x,y\nz", 4, either), (Result{"x", "y", "z", "|"}));
+  // GetFieldSet ends only at its own characters, not at line ends.
+  EXPECT_EQ(Fields(" \t a\rb\t c", 4, set), (Result{"a\rb", "c", "|"}));
+  // GetWord ends at its delimiter or a space; the end of the text fails.
+  EXPECT_EQ(Fields("key=val ue", 8, word), (Result{"key", "val", "|ue"}));
+  EXPECT_EQ(Fields("key=val ue", 3, word), (Result{"|key=val ue"}));
+  EXPECT_EQ(Fields("=rest", 4, word), (Result{"", "|rest"}));
+  EXPECT_EQ(Fields("abc=", 4, word), (Result{"abc", "|"}));
+  EXPECT_EQ(Fields("a\tb=", 8, word), (Result{"|a\tb="}));
+  EXPECT_EQ(Fields("=", 0, word), (Result{"|="}));
 }
 
-TEST(FsUtil, GetWord) {
-  char out[4];
-  char small[3];
-  const char* line = "key=val ue";
-  const char* cursor = line;
-  EXPECT_FALSE(GetWord(&cursor, small, sizeof small, '='));
-  EXPECT_EQ(cursor, line);
-  char wide[8];
-  EXPECT_TRUE(GetWord(&cursor, wide, sizeof wide, '='));
-  EXPECT_STREQ(wide, "key");
-  EXPECT_TRUE(GetWord(&cursor, wide, sizeof wide, '='));
-  EXPECT_STREQ(wide, "val");
-  EXPECT_FALSE(GetWord(&cursor, wide, sizeof wide, '='));  // the end of the text fails
-  EXPECT_STREQ(cursor, "ue");
+using MachineQueries = StandinRootTest;
 
-  line = "=rest";
-  cursor = line;
-  EXPECT_TRUE(GetWord(&cursor, out, sizeof out, '='));
-  EXPECT_STREQ(out, "");
-  EXPECT_STREQ(cursor, "rest");
-  line = "a\tb=";
-  cursor = line;
-  EXPECT_FALSE(GetWord(&cursor, wide, sizeof wide, '='));
-  EXPECT_EQ(cursor, line);
-  line = "abc=";
-  cursor = line;
-  EXPECT_TRUE(GetWord(&cursor, out, sizeof out, '='));
-  EXPECT_STREQ(out, "abc");
-  EXPECT_FALSE(GetWord(&cursor, out, 0, '='));
+TEST_F(MachineQueries, EveryRowOfTheVersionTable) {
+  struct Row {
+    const char* platform;
+    const char* version;
+    const char* product;
+    const char* servicePack;
+    int code;
+  } rows[] = {
+      {"windows", "4.0.950", "", "", 2},
+      {"windows", "4.10.1998", "", "", 3},
+      {"windows", "4.10.2222", "", " A ", 4},
+      {"windows", "4.10.2222", "", "A", 3},
+      {"windows", "4.90.3000", "", "", 5},
+      {"windows", "5.0", "", "", 0},
+      {"win32s", "4.0", "", "", 2},
+      {"nt", "4.0.1381", "server", "Service Pack 6", 6},
+      {"nt", "4.1", "workstation", "", 6},
+      {"nt", "5.0.2195", "workstation", "", 7},
+      {"nt", "5.1.2600", "workstation", "Service Pack 3", 8},
+      {"nt", "5.2.3790", "server", "", 9},
+      {"nt", "6.0.6002", "workstation", "", 10},
+      {"nt", "6.0.6002", "server", "", 11},
+      {"nt", "6.1.7601", "domain_controller", "", 11},
+      {"nt", "6.1.7601", "workstation", "Service Pack 1", 12},
+      {"nt", "6.2.9200", "workstation", "", 13},
+      {"nt", "6.3.9600", "workstation", "", 13},
+      {"nt", "6.2.9200", "server", "", 14},
+      {"nt", "6.3.9600", "3", "", 14},
+      {"nt", "10.0.19045", "workstation", "", 15},
+      {"nt", "10.0.20348", "server", "", 16},
+      {"nt", "3.51", "workstation", "", 0},
+      {"nt", "6.4", "workstation", "", 0},
+      {"nt", "10.1", "workstation", "", 0},
+      {"nt", "not a version", "workstation", "", 0},
+      {"os/2", "10.0", "workstation", "", 0},
+  };
+  char name[32];
+  for (const Row& row : rows) {
+    Configure(std::string("windows.platform=") + row.platform + "\nwindows.version=" + row.version +
+              "\nwindows.product_type=" + row.product +
+              "\nwindows.service_pack=" + row.servicePack + "\n");
+    SCOPED_TRACE(std::string(row.platform) + " " + row.version + " " + row.product);
+    EXPECT_EQ(WindowsVersionCode(), row.code);
+    // NT 5.0 and later name the mutex in the machine-wide namespace.
+    const char* expected = row.code >= 7 ? "Global\\__ZU_svc__" : "__ZU_svc__";
+    EXPECT_EQ(InstanceMutexName(name, sizeof name, "svc"), static_cast<int>(std::strlen(expected)));
+    EXPECT_STREQ(name, expected);
+  }
+
+  // The default machine is Windows 10; a name must fit with its terminator.
+  Configure("");
+  EXPECT_EQ(WindowsVersionCode(), 15);
+  EXPECT_EQ(InstanceMutexName(name, 18, "svc"), 17);
+  EXPECT_EQ(InstanceMutexName(name, 17, "svc"), -1);
+  EXPECT_EQ(InstanceMutexName(name, 0, "svc"), -1);
+}
+
+TEST_F(MachineQueries, ProcessorArchitecture) {
+  Configure("windows.processor=x64\n");
+  EXPECT_EQ(ProcessorArchitecture(), 2);
+  Configure("windows.processor=x86\n");
+  EXPECT_EQ(ProcessorArchitecture(), 1);
+  Configure("windows.processor=arm64\n");
+  EXPECT_EQ(ProcessorArchitecture(), 0);
+  // A 32-bit process on 64-bit Windows: the native answer wins, and without
+  // GetNativeSystemInfo the process's own is all there is.
+  Configure("windows.processor=x64\nwindows.process_processor=x86\n");
+  EXPECT_EQ(ProcessorArchitecture(), 2);
+  Configure(
+      "windows.processor=x64\nwindows.process_processor=x86\n"
+      "kernel32.GetNativeSystemInfo=0\n");
+  EXPECT_EQ(ProcessorArchitecture(), 1);
 }
 
 }  // namespace

@@ -62,6 +62,17 @@ TEST(Getopt, Sequences) {
   opterr = 1;
 }
 
+TEST(Getopt, NewParseAfterAnEarlyStop) {
+  opterr = 0;
+  std::string program = "prog", group = "-xab";
+  char* argv[] = {program.data(), group.data(), nullptr};
+  optind = 1;
+  EXPECT_EQ(getopt(2, argv, "ab:"), '?');  // the host stops here, mid-group
+  // Another vector from index 1: the old group is not continued.
+  EXPECT_EQ(Parse({"-b", "v"}, "ab:"), (Results{"b=v", "end@3"}));
+  opterr = 1;
+}
+
 TEST(Getopt, ErrorLine) {
   opterr = 1;
   testing::internal::CaptureStderr();

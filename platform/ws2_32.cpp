@@ -1,0 +1,853 @@
+/*
+** Stand-in for Windows Sockets over POSIX sockets: IPv4 only, the Windows
+** structures converted field by field, errno turned into the WSA error
+** numbers in the thread's last error, select over poll(). What differs from
+** POSIX on purpose is listed in platform/posix/ws2_32.h.
+*/
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <strings.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/posix/standin.h"
+
+// The POSIX values of names that the Windows declarations below take over.
+namespace posix {
+constexpr int kAfInet = AF_INET;
+constexpr int kSockStream = SOCK_STREAM;
+constexpr int kSockDgram = SOCK_DGRAM;
+constexpr int kSockRaw = SOCK_RAW;
+constexpr int kIpProtoTcp = IPPROTO_TCP;
+constexpr int kMsgOob = MSG_OOB;
+constexpr int kMsgPeek = MSG_PEEK;
+constexpr int kMsgDontRoute = MSG_DONTROUTE;
+constexpr int kMsgWaitAll = MSG_WAITALL;
+constexpr int kSolSocket = SOL_SOCKET;
+constexpr int kSoDebug = SO_DEBUG;
+constexpr int kSoAcceptConn = SO_ACCEPTCONN;
+constexpr int kSoReuseAddr = SO_REUSEADDR;
+constexpr int kSoKeepAlive = SO_KEEPALIVE;
+constexpr int kSoDontRoute = SO_DONTROUTE;
+constexpr int kSoBroadcast = SO_BROADCAST;
+constexpr int kSoLinger = SO_LINGER;
+constexpr int kSoOobInline = SO_OOBINLINE;
+constexpr int kSoSndBuf = SO_SNDBUF;
+constexpr int kSoRcvBuf = SO_RCVBUF;
+constexpr int kSoSndTimeo = SO_SNDTIMEO;
+constexpr int kSoRcvTimeo = SO_RCVTIMEO;
+constexpr int kSoError = SO_ERROR;
+constexpr int kSoType = SO_TYPE;
+constexpr int kTcpNoDelay = TCP_NODELAY;
+constexpr unsigned long kFionRead = FIONREAD;
+}  // namespace posix
+
+#undef AF_UNSPEC
+#undef AF_INET
+#undef PF_INET
+#undef SOCK_STREAM
+#undef SOCK_DGRAM
+#undef SOCK_RAW
+#undef IPPROTO_IP
+#undef IPPROTO_TCP
+#undef IPPROTO_UDP
+#undef INADDR_ANY
+#undef INADDR_LOOPBACK
+#undef INADDR_NONE
+#undef SOMAXCONN
+#undef MSG_OOB
+#undef MSG_PEEK
+#undef MSG_DONTROUTE
+#undef MSG_WAITALL
+#undef SOL_SOCKET
+#undef SO_DEBUG
+#undef SO_ACCEPTCONN
+#undef SO_REUSEADDR
+#undef SO_KEEPALIVE
+#undef SO_DONTROUTE
+#undef SO_BROADCAST
+#undef SO_LINGER
+#undef SO_OOBINLINE
+#undef SO_SNDBUF
+#undef SO_RCVBUF
+#undef SO_SNDTIMEO
+#undef SO_RCVTIMEO
+#undef SO_ERROR
+#undef SO_TYPE
+#undef TCP_NODELAY
+#undef FIONREAD
+#undef FIONBIO
+#undef SIOCATMARK
+#undef htons
+#undef ntohs
+#undef htonl
+#undef ntohl
+
+#define ZU_WS2_IMPLEMENTATION
+#include "platform/win32.h"
+
+namespace ws2 {
+
+namespace {
+
+std::atomic<int> startupCount{0};
+
+constexpr int kMaxAddresses = 35;  // as many as a Windows hostent carries
+
+int WsaErrorOf(int error) {
+  switch (error) {
+    case EINTR:
+      return WSAEINTR;
+    case EBADF:
+      return WSAENOTSOCK;
+    case EACCES:
+      return WSAEACCES;
+    case EPERM:
+      return WSAEACCES;
+    case EFAULT:
+      return WSAEFAULT;
+    case EINVAL:
+      return WSAEINVAL;
+    case EMFILE:
+      return WSAEMFILE;
+    case ENFILE:
+      return WSAEMFILE;
+    case EAGAIN:
+      return WSAEWOULDBLOCK;
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+      return WSAEWOULDBLOCK;
+#endif
+    case EINPROGRESS:
+      return WSAEWOULDBLOCK;
+    case EALREADY:
+      return WSAEALREADY;
+    case ENOTSOCK:
+      return WSAENOTSOCK;
+    case EDESTADDRREQ:
+      return WSAEDESTADDRREQ;
+    case EMSGSIZE:
+      return WSAEMSGSIZE;
+    case EPROTOTYPE:
+      return WSAEPROTOTYPE;
+    case ENOPROTOOPT:
+      return WSAENOPROTOOPT;
+    case EPROTONOSUPPORT:
+      return WSAEPROTONOSUPPORT;
+    case ESOCKTNOSUPPORT:
+      return WSAESOCKTNOSUPPORT;
+    case EOPNOTSUPP:
+      return WSAEOPNOTSUPP;
+    case EPFNOSUPPORT:
+      return WSAEPFNOSUPPORT;
+    case EAFNOSUPPORT:
+      return WSAEAFNOSUPPORT;
+    case EADDRINUSE:
+      return WSAEADDRINUSE;
+    case EADDRNOTAVAIL:
+      return WSAEADDRNOTAVAIL;
+    case ENETDOWN:
+      return WSAENETDOWN;
+    case ENETUNREACH:
+      return WSAENETUNREACH;
+    case ENETRESET:
+      return WSAENETRESET;
+    case ECONNABORTED:
+      return WSAECONNABORTED;
+    case ECONNRESET:
+      return WSAECONNRESET;
+    case EPIPE:
+      return WSAECONNRESET;
+    case ENOBUFS:
+      return WSAENOBUFS;
+    case ENOMEM:
+      return WSAENOBUFS;
+    case EISCONN:
+      return WSAEISCONN;
+    case ENOTCONN:
+      return WSAENOTCONN;
+    case ESHUTDOWN:
+      return WSAESHUTDOWN;
+    case ETIMEDOUT:
+      return WSAETIMEDOUT;
+    case ECONNREFUSED:
+      return WSAECONNREFUSED;
+    case ELOOP:
+      return WSAELOOP;
+    case ENAMETOOLONG:
+      return WSAENAMETOOLONG;
+    case EHOSTDOWN:
+      return WSAEHOSTDOWN;
+    case EHOSTUNREACH:
+      return WSAEHOSTUNREACH;
+    default:
+      return WSAEINVAL;
+  }
+}
+
+/* Sets the thread's last error and gives the failure result. */
+int Fail(int wsaError) {
+  SetLastError(wsaError);
+  return SOCKET_ERROR;
+}
+int FailErrno() {
+  return Fail(WsaErrorOf(errno));
+}
+
+/* The descriptor of s, or -1: 0 and numbers beyond int are no socket. */
+int Fd(SOCKET s) {
+  return s == 0 || s > static_cast<SOCKET>(INT_MAX) ? -1 : static_cast<int>(s);
+}
+
+bool Started() {
+  return startupCount.load(std::memory_order_relaxed) > 0;
+}
+
+/* A new descriptor made fit to hand out: never 0 and never raising SIGPIPE. */
+int Adopt(int fd) {
+  if (fd == 0) {
+    int moved = fcntl(0, F_DUPFD, 1);
+    int saved = errno;
+    ::close(0);
+    if (moved < 0) {
+      errno = saved;
+      return -1;
+    }
+    fd = moved;
+  }
+#ifdef SO_NOSIGPIPE
+  int one = 1;
+  ::setsockopt(fd, posix::kSolSocket, SO_NOSIGPIPE, &one, sizeof one);
+#endif
+  return fd;
+}
+
+/* The IPv4 address of a Windows address argument, or a WSA error. */
+int ToPosix(const sockaddr* name, int namelen, ::sockaddr_in* out) {
+  if (!name || namelen < static_cast<int>(sizeof(sockaddr_in))) return WSAEFAULT;
+  const sockaddr_in* in = reinterpret_cast<const sockaddr_in*>(name);
+  if (in->sin_family != AF_INET) return WSAEAFNOSUPPORT;
+  std::memset(out, 0, sizeof *out);
+  out->sin_family = static_cast<sa_family_t>(posix::kAfInet);
+  out->sin_port = in->sin_port;
+  out->sin_addr.s_addr = in->sin_addr.s_addr;
+  return 0;
+}
+
+/* Writes a POSIX address into a Windows address argument. */
+int FromPosix(const ::sockaddr_storage& from, sockaddr* name, int* namelen) {
+  if (!name || !namelen || *namelen < static_cast<int>(sizeof(sockaddr_in))) return WSAEFAULT;
+  const ::sockaddr_in& in = reinterpret_cast<const ::sockaddr_in&>(from);
+  if (in.sin_family != posix::kAfInet) return WSAEAFNOSUPPORT;
+  sockaddr_in out;
+  std::memset(&out, 0, sizeof out);
+  out.sin_family = AF_INET;
+  out.sin_port = in.sin_port;
+  out.sin_addr.s_addr = in.sin_addr.s_addr;
+  std::memcpy(name, &out, sizeof out);
+  *namelen = sizeof out;
+  return 0;
+}
+
+/* poll() that resumes after signals until the time-out (ms, -1 for none). */
+int PollFor(pollfd* fds, int count, int timeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    int ready = ::poll(fds, count, timeoutMs);
+    if (ready >= 0 || errno != EINTR) return ready;
+    if (timeoutMs > 0) {
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      timeoutMs = left > 0 ? static_cast<int>(left) : 0;
+    }
+  }
+}
+
+}  // namespace
+
+int WSAStartup(WORD version, LPWSADATA data) {
+  if (!data) return WSAEFAULT;
+  BYTE major = version & 0xFF;
+  BYTE minor = version >> 8;
+  if (major == 0) return WSAVERNOTSUPPORTED;
+  if (major > 2 || (major == 2 && minor > 2)) version = MAKEWORD(2, 2);
+  std::memset(data, 0, sizeof *data);
+  data->wVersion = version;
+  data->wHighVersion = MAKEWORD(2, 2);
+  std::snprintf(data->szDescription, sizeof data->szDescription, "WinSock 2.0");
+  std::snprintf(data->szSystemStatus, sizeof data->szSystemStatus, "Running");
+  startupCount.fetch_add(1);
+  return 0;
+}
+
+int WSACleanup() {
+  int count = startupCount.load();
+  do {
+    if (count == 0) return Fail(WSANOTINITIALISED);
+  } while (!startupCount.compare_exchange_weak(count, count - 1));
+  return 0;
+}
+
+int WSAGetLastError() {
+  return static_cast<int>(GetLastError());
+}
+
+void WSASetLastError(int error) {
+  SetLastError(static_cast<DWORD>(error));
+}
+
+int __WSAFDIsSet(SOCKET s, fd_set* set) {
+  for (u_int i = 0; i < set->fd_count && i < FD_SETSIZE; ++i) {
+    if (set->fd_array[i] == s) return 1;
+  }
+  return 0;
+}
+
+SOCKET socket(int af, int type, int protocol) {
+  if (!Started()) return static_cast<SOCKET>(Fail(WSANOTINITIALISED));
+  if (af != AF_INET) return static_cast<SOCKET>(Fail(WSAEAFNOSUPPORT));
+  int posixType;
+  switch (type) {
+    case SOCK_STREAM:
+      posixType = posix::kSockStream;
+      break;
+    case SOCK_DGRAM:
+      posixType = posix::kSockDgram;
+      break;
+    case SOCK_RAW:
+      posixType = posix::kSockRaw;
+      break;
+    default:
+      return static_cast<SOCKET>(Fail(WSAESOCKTNOSUPPORT));
+  }
+  int fd = ::socket(posix::kAfInet, posixType, protocol);
+  if (fd >= 0) fd = Adopt(fd);
+  if (fd < 0) return static_cast<SOCKET>(FailErrno());
+  return static_cast<SOCKET>(fd);
+}
+
+int closesocket(SOCKET s) {
+  int fd = Fd(s);
+  if (fd < 0) return Fail(WSAENOTSOCK);
+  if (::close(fd) != 0 && errno != EINTR) return FailErrno();
+  return 0;
+}
+
+int bind(SOCKET s, const sockaddr* name, int namelen) {
+  int fd = Fd(s);
+  if (fd < 0) return Fail(WSAENOTSOCK);
+  ::sockaddr_in address;
+  if (int error = ToPosix(name, namelen, &address)) return Fail(error);
+  if (::bind(fd, reinterpret_cast<::sockaddr*>(&address), sizeof address) != 0) return FailErrno();
+  return 0;
+}
+
+int listen(SOCKET s, int backlog) {
+  int fd = Fd(s);
+  if (fd < 0) return Fail(WSAENOTSOCK);
+  if (::listen(fd, backlog < 0 ? 0 : backlog) != 0) return FailErrno();
+  return 0;
+}
+
+SOCKET accept(SOCKET s, sockaddr* addr, int* addrlen) {
+  int fd = Fd(s);
+  if (fd < 0) return static_cast<SOCKET>(Fail(WSAENOTSOCK));
+  if (addr && (!addrlen || *addrlen < static_cast<int>(sizeof(sockaddr_in)))) {
+    return static_cast<SOCKET>(Fail(WSAEFAULT));
+  }
+  ::sockaddr_storage peer;
+  socklen_t length = sizeof peer;
+  int client;
+  do {
+    client = ::accept(fd, reinterpret_cast<::sockaddr*>(&peer), &length);
+  } while (client < 0 && errno == EINTR);
+  if (client >= 0) client = Adopt(client);
+  if (client < 0) return static_cast<SOCKET>(FailErrno());
+  // An accepted socket shares the listening socket's blocking mode, as on Windows.
+  int listenFlags = fcntl(fd, F_GETFL);
+  if (listenFlags >= 0 && (listenFlags & O_NONBLOCK)) {
+    fcntl(client, F_SETFL, fcntl(client, F_GETFL) | O_NONBLOCK);
+  }
+  if (addr) FromPosix(peer, addr, addrlen);
+  return static_cast<SOCKET>(client);
+}
+
+int connect(SOCKET s, const sockaddr* name, int namelen) {
+  int fd = Fd(s);
+  if (fd < 0) return Fail(WSAENOTSOCK);
+  ::sockaddr_in address;
+  if (int error = ToPosix(name, namelen, &address)) return Fail(error);
+  if (::connect(fd, reinterpret_cast<::sockaddr*>(&address), sizeof address) == 0) return 0;
+  if (errno != EINTR) return FailErrno();
+  // Interrupted, the connection goes on by itself: wait for its outcome.
+  pollfd entry = {fd, POLLOUT, 0};
+  if (PollFor(&entry, 1, -1) < 0) return FailErrno();
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (::getsockopt(fd, posix::kSolSocket, posix::kSoError, &error, &length) != 0) {
+    return FailErrno();
+  }
+  return error ? Fail(WsaErrorOf(error)) : 0;
+}
+
+int send(SOCKET s, const char* buf, int len, int flags) {
+  int fd = Fd(s);
+  if (fd < 0) return Fail(WSAENOTSOCK);
+  if (len < 0 || (!buf && len > 0)) return Fail(WSAEFAULT);
+  if (flags & ~(MSG_OOB | MSG_DONTROUTE)) return Fail(WSAEOPNOTSUPP);
+  int posixFlags = MSG_NOSIGNAL;
+  if (flags & MSG_OOB) posixFlags |= posix::kMsgOob;
+  if (flags & MSG_DONTROUTE) posixFlags |= posix::kMsgDontRoute;
+  ssize_t sent;
+  do {
+    sent = ::send(fd, buf, static_cast<size_t>(len), posixFlags);
+  } while (sent < 0 && errno == EINTR);
+  if (sent < 0) return FailErrno();
+  return static_cast<int>(sent);
+}
+
+int recv(SOCKET s, char* buf, int len, int flags) {
+  int fd = Fd(s);
+  if (fd < 0) return Fail(WSAENOTSOCK);
+  if (len < 0 || (!buf && len > 0)) return Fail(WSAEFAULT);
+  if (flags & ~(MSG_OOB | MSG_PEEK | MSG_WAITALL)) return Fail(WSAEOPNOTSUPP);
+  int posixFlags = 0;
+  if (flags & MSG_OOB) posixFlags |= posix::kMsgOob;
+  if (flags & MSG_PEEK) posixFlags |= posix::kMsgPeek;
+  if (flags & MSG_WAITALL) posixFlags |= posix::kMsgWaitAll;
+  ssize_t received;
+  do {
+    received = ::recv(fd, buf, static_cast<size_t>(len), posixFlags);
+  } while (received < 0 && errno == EINTR);
+  if (received < 0) return FailErrno();
+  return static_cast<int>(received);
+}
+
+int shutdown(SOCKET s, int how) {
+  int fd = Fd(s);
+  if (fd < 0) return Fail(WSAENOTSOCK);
+  int posixHow;
+  switch (how) {
+    case SD_RECEIVE:
+      posixHow = SHUT_RD;
+      break;
+    case SD_SEND:
+      posixHow = SHUT_WR;
+      break;
+    case SD_BOTH:
+      posixHow = SHUT_RDWR;
+      break;
+    default:
+      return Fail(WSAEINVAL);
+  }
+  if (::shutdown(fd, posixHow) != 0) return FailErrno();
+  return 0;
+}
+
+int select(int, fd_set* readfds, fd_set* writefds, fd_set* exceptfds, const ::timeval* timeout) {
+  fd_set* sets[3] = {readfds, writefds, exceptfds};
+  const short events[3] = {POLLIN, POLLOUT, POLLPRI};
+  pollfd fds[3 * FD_SETSIZE];
+  int count = 0;
+  for (int k = 0; k < 3; ++k) {
+    if (!sets[k]) continue;
+    if (sets[k]->fd_count > FD_SETSIZE) sets[k]->fd_count = FD_SETSIZE;
+    for (u_int i = 0; i < sets[k]->fd_count; ++i) {
+      int fd = Fd(sets[k]->fd_array[i]);
+      if (fd < 0) return Fail(WSAENOTSOCK);
+      int j = 0;
+      while (j < count && fds[j].fd != fd) ++j;
+      if (j == count) fds[count++] = {fd, 0, 0};
+      fds[j].events |= events[k];
+    }
+  }
+  if (count == 0) return Fail(WSAEINVAL);
+
+  int timeoutMs = -1;
+  if (timeout) {
+    if (timeout->tv_sec < 0 || timeout->tv_usec < 0) return Fail(WSAEINVAL);
+    long long ms = static_cast<long long>(timeout->tv_sec) * 1000 + (timeout->tv_usec + 999) / 1000;
+    timeoutMs = ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+  }
+  if (PollFor(fds, count, timeoutMs) < 0) return FailErrno();
+  for (int j = 0; j < count; ++j) {
+    if (fds[j].revents & POLLNVAL) return Fail(WSAENOTSOCK);
+  }
+
+  // Windows' sense of ready: readable includes a closed or reset connection;
+  // a failed connect is exceptional, not writable; urgent data is exceptional.
+  int total = 0;
+  for (int k = 0; k < 3; ++k) {
+    if (!sets[k]) continue;
+    u_int kept = 0;
+    for (u_int i = 0; i < sets[k]->fd_count; ++i) {
+      int fd = Fd(sets[k]->fd_array[i]);
+      int j = 0;
+      while (fds[j].fd != fd) ++j;
+      short revents = fds[j].revents;
+      bool ready = k == 0   ? (revents & (POLLIN | POLLHUP | POLLERR)) != 0
+                   : k == 1 ? (revents & POLLOUT) && !(revents & POLLERR)
+                            : (revents & (POLLPRI | POLLERR)) != 0;
+      if (ready) sets[k]->fd_array[kept++] = sets[k]->fd_array[i];
+    }
+    sets[k]->fd_count = kept;
+    total += static_cast<int>(kept);
+  }
+  return total;
+}
+
+int ioctlsocket(SOCKET s, LONG cmd, ULONG* argp) {
+  int fd = Fd(s);
+  if (fd < 0) return Fail(WSAENOTSOCK);
+  if (cmd != FIONBIO && cmd != FIONREAD && cmd != SIOCATMARK) return Fail(WSAEINVAL);
+  if (!argp) return Fail(WSAEFAULT);
+  if (cmd == FIONBIO) {
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0) return FailErrno();
+    flags = *argp ? flags | O_NONBLOCK : flags & ~O_NONBLOCK;
+    if (fcntl(fd, F_SETFL, flags) != 0) return FailErrno();
+  } else if (cmd == FIONREAD) {
+    int waiting = 0;
+    if (::ioctl(fd, posix::kFionRead, &waiting) != 0) return FailErrno();
+    *argp = static_cast<ULONG>(waiting);
+  } else {
+    // TRUE when no urgent data waits to be read.
+    pollfd entry = {fd, POLLPRI, 0};
+    if (PollFor(&entry, 1, 0) < 0) return FailErrno();
+    *argp = (entry.revents & POLLPRI) ? 0 : 1;
+  }
+  return 0;
+}
+
+int WSAIoctl(SOCKET s, DWORD code, LPVOID inBuffer, DWORD inSize, LPVOID, DWORD,
+             DWORD* bytesReturned, LPWSAOVERLAPPED, LPWSAOVERLAPPED_COMPLETION_ROUTINE) {
+  int fd = Fd(s);
+  if (fd < 0) return Fail(WSAENOTSOCK);
+  if (code != SIO_KEEPALIVE_VALS) return Fail(WSAEINVAL);
+  if (!inBuffer || inSize < sizeof(tcp_keepalive)) return Fail(WSAEFAULT);
+  tcp_keepalive values;
+  std::memcpy(&values, inBuffer, sizeof values);
+  int on = values.onoff ? 1 : 0;
+  if (::setsockopt(fd, posix::kSolSocket, posix::kSoKeepAlive, &on, sizeof on) != 0) {
+    return FailErrno();
+  }
+  if (on) {
+    // Whole seconds here, at least one; Windows sends ten probes.
+    auto seconds = [](ULONG ms) {
+      return static_cast<int>(ms / 1000 > 32767 ? 32767 : (ms + 999) / 1000);
+    };
+    int idle = seconds(values.keepalivetime) ? seconds(values.keepalivetime) : 1;
+    int interval = seconds(values.keepaliveinterval) ? seconds(values.keepaliveinterval) : 1;
+    int probes = 10;
+#ifdef TCP_KEEPIDLE
+    if (::setsockopt(fd, posix::kIpProtoTcp, TCP_KEEPIDLE, &idle, sizeof idle) != 0)
+      return FailErrno();
+#endif
+    if (::setsockopt(fd, posix::kIpProtoTcp, TCP_KEEPINTVL, &interval, sizeof interval) != 0 ||
+        ::setsockopt(fd, posix::kIpProtoTcp, TCP_KEEPCNT, &probes, sizeof probes) != 0) {
+      return FailErrno();
+    }
+  }
+  if (bytesReturned) *bytesReturned = 0;
+  return 0;
+}
+
+namespace {
+
+enum class OptionKind { kInt, kLinger, kMilliseconds, kError, kType };
+
+struct SocketOption {
+  int level;
+  int name;
+  int posixLevel;
+  int posixName;
+  OptionKind kind;
+};
+
+const SocketOption kOptions[] = {
+    {SOL_SOCKET, SO_DEBUG, posix::kSolSocket, posix::kSoDebug, OptionKind::kInt},
+    {SOL_SOCKET, SO_ACCEPTCONN, posix::kSolSocket, posix::kSoAcceptConn, OptionKind::kInt},
+    {SOL_SOCKET, SO_REUSEADDR, posix::kSolSocket, posix::kSoReuseAddr, OptionKind::kInt},
+    {SOL_SOCKET, SO_KEEPALIVE, posix::kSolSocket, posix::kSoKeepAlive, OptionKind::kInt},
+    {SOL_SOCKET, SO_DONTROUTE, posix::kSolSocket, posix::kSoDontRoute, OptionKind::kInt},
+    {SOL_SOCKET, SO_BROADCAST, posix::kSolSocket, posix::kSoBroadcast, OptionKind::kInt},
+    {SOL_SOCKET, SO_OOBINLINE, posix::kSolSocket, posix::kSoOobInline, OptionKind::kInt},
+    {SOL_SOCKET, SO_SNDBUF, posix::kSolSocket, posix::kSoSndBuf, OptionKind::kInt},
+    {SOL_SOCKET, SO_RCVBUF, posix::kSolSocket, posix::kSoRcvBuf, OptionKind::kInt},
+    {SOL_SOCKET, SO_LINGER, posix::kSolSocket, posix::kSoLinger, OptionKind::kLinger},
+    {SOL_SOCKET, SO_SNDTIMEO, posix::kSolSocket, posix::kSoSndTimeo, OptionKind::kMilliseconds},
+    {SOL_SOCKET, SO_RCVTIMEO, posix::kSolSocket, posix::kSoRcvTimeo, OptionKind::kMilliseconds},
+    {SOL_SOCKET, SO_ERROR, posix::kSolSocket, posix::kSoError, OptionKind::kError},
+    {SOL_SOCKET, SO_TYPE, posix::kSolSocket, posix::kSoType, OptionKind::kType},
+    {IPPROTO_TCP, TCP_NODELAY, posix::kIpProtoTcp, posix::kTcpNoDelay, OptionKind::kInt},
+};
+
+/* The option, or null with the error to report in *error. */
+const SocketOption* FindOption(int level, int name, int* error) {
+  for (const SocketOption& option : kOptions) {
+    if (option.level == level && option.name == name) return &option;
+  }
+  *error = level == SOL_SOCKET || level == IPPROTO_TCP ? WSAENOPROTOOPT : WSAEINVAL;
+  return nullptr;
+}
+
+size_t WindowsSize(OptionKind kind) {
+  return kind == OptionKind::kLinger ? sizeof(linger) : sizeof(int);
+}
+
+}  // namespace
+
+int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen) {
+  int fd = Fd(s);
+  if (fd < 0) return Fail(WSAENOTSOCK);
+  int error = 0;
+  const SocketOption* option = FindOption(level, optname, &error);
+  if (!option) return Fail(error);
+  if (!optval || optlen < static_cast<int>(WindowsSize(option->kind))) return Fail(WSAEFAULT);
+  int status = -1;
+  switch (option->kind) {
+    case OptionKind::kLinger: {
+      linger windows;
+      std::memcpy(&windows, optval, sizeof windows);
+      ::linger value = {windows.l_onoff ? 1 : 0, windows.l_linger};
+      status = ::setsockopt(fd, option->posixLevel, option->posixName, &value, sizeof value);
+      break;
+    }
+    case OptionKind::kMilliseconds: {
+      DWORD ms;
+      std::memcpy(&ms, optval, sizeof ms);
+      ::timeval value = {static_cast<time_t>(ms / 1000),
+                         static_cast<suseconds_t>(ms % 1000 * 1000)};
+      status = ::setsockopt(fd, option->posixLevel, option->posixName, &value, sizeof value);
+      break;
+    }
+    case OptionKind::kError:
+    case OptionKind::kType:
+      return Fail(WSAENOPROTOOPT);
+    case OptionKind::kInt: {
+      int value;
+      std::memcpy(&value, optval, sizeof value);
+      status = ::setsockopt(fd, option->posixLevel, option->posixName, &value, sizeof value);
+      break;
+    }
+  }
+  return status == 0 ? 0 : FailErrno();
+}
+
+int getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen) {
+  int fd = Fd(s);
+  if (fd < 0) return Fail(WSAENOTSOCK);
+  int error = 0;
+  const SocketOption* option = FindOption(level, optname, &error);
+  if (!option) return Fail(error);
+  size_t size = WindowsSize(option->kind);
+  if (!optval || !optlen || *optlen < static_cast<int>(size)) return Fail(WSAEFAULT);
+  if (option->kind == OptionKind::kLinger) {
+    ::linger value;
+    socklen_t length = sizeof value;
+    if (::getsockopt(fd, option->posixLevel, option->posixName, &value, &length) != 0) {
+      return FailErrno();
+    }
+    linger windows = {static_cast<u_short>(value.l_onoff ? 1 : 0),
+                      static_cast<u_short>(value.l_linger)};
+    std::memcpy(optval, &windows, sizeof windows);
+  } else if (option->kind == OptionKind::kMilliseconds) {
+    ::timeval value;
+    socklen_t length = sizeof value;
+    if (::getsockopt(fd, option->posixLevel, option->posixName, &value, &length) != 0) {
+      return FailErrno();
+    }
+    DWORD ms = static_cast<DWORD>(value.tv_sec * 1000 + value.tv_usec / 1000);
+    std::memcpy(optval, &ms, sizeof ms);
+  } else {
+    int value = 0;
+    socklen_t length = sizeof value;
+    if (::getsockopt(fd, option->posixLevel, option->posixName, &value, &length) != 0) {
+      return FailErrno();
+    }
+    if (option->kind == OptionKind::kError && value) value = WsaErrorOf(value);
+    if (option->kind == OptionKind::kType) {
+      value = value == posix::kSockStream  ? SOCK_STREAM
+              : value == posix::kSockDgram ? SOCK_DGRAM
+                                           : SOCK_RAW;
+    }
+    std::memcpy(optval, &value, sizeof value);
+  }
+  *optlen = static_cast<int>(size);
+  return 0;
+}
+
+namespace {
+
+int QueryName(SOCKET s, sockaddr* name, int* namelen, bool peer) {
+  int fd = Fd(s);
+  if (fd < 0) return Fail(WSAENOTSOCK);
+  if (!name || !namelen || *namelen < static_cast<int>(sizeof(sockaddr_in))) {
+    return Fail(WSAEFAULT);
+  }
+  ::sockaddr_storage address;
+  socklen_t length = sizeof address;
+  ::sockaddr* raw = reinterpret_cast<::sockaddr*>(&address);
+  if ((peer ? ::getpeername(fd, raw, &length) : ::getsockname(fd, raw, &length)) != 0) {
+    return FailErrno();
+  }
+  if (int error = FromPosix(address, name, namelen)) return Fail(error);
+  return 0;
+}
+
+}  // namespace
+
+int getpeername(SOCKET s, sockaddr* name, int* namelen) {
+  return QueryName(s, name, namelen, true);
+}
+
+int getsockname(SOCKET s, sockaddr* name, int* namelen) {
+  return QueryName(s, name, namelen, false);
+}
+
+namespace {
+
+/* The calling thread's gethostbyname result. */
+struct HostResult {
+  hostent entry;
+  char name[256];
+  char* aliases[1];
+  ULONG addresses[kMaxAddresses];
+  char* addressList[kMaxAddresses + 1];
+  int count;
+
+  void Add(ULONG address) {
+    for (int i = 0; i < count; ++i) {
+      if (addresses[i] == address) return;
+    }
+    if (count < kMaxAddresses) addresses[count++] = address;
+  }
+};
+
+thread_local HostResult hostResult;
+
+/* Adds the addresses that the hosts file named in standin.conf gives name. */
+void ReadHostsFile(const char* name, HostResult* result) {
+  std::string path = standin::Setting("ws2_32.hosts", "");
+  if (path.empty()) return;
+  FILE* file = std::fopen(path.c_str(), "r");
+  if (!file) return;
+  char line[1024];
+  while (std::fgets(line, sizeof line, file)) {
+    line[std::strcspn(line, "#\r\n")] = 0;
+    char* rest = nullptr;
+    const char* address = strtok_r(line, " \t", &rest);
+    ::in_addr parsed;
+    if (!address || ::inet_pton(posix::kAfInet, address, &parsed) != 1) continue;
+    while (const char* alias = strtok_r(nullptr, " \t", &rest)) {
+      if (strcasecmp(alias, name) == 0) {
+        result->Add(parsed.s_addr);
+        break;
+      }
+    }
+  }
+  std::fclose(file);
+}
+
+int ResolverError(int status) {
+  switch (status) {
+    case EAI_NONAME:
+      return WSAHOST_NOT_FOUND;
+    case EAI_AGAIN:
+      return WSATRY_AGAIN;
+#ifdef EAI_NODATA
+    case EAI_NODATA:
+      return WSANO_DATA;
+#endif
+#ifdef EAI_ADDRFAMILY
+    case EAI_ADDRFAMILY:
+      return WSANO_DATA;
+#endif
+    default:
+      return WSANO_RECOVERY;
+  }
+}
+
+}  // namespace
+
+hostent* gethostbyname(const char* name) {
+  if (!Started()) {
+    Fail(WSANOTINITIALISED);
+    return nullptr;
+  }
+  char localName[256];
+  if (!name || !*name) {
+    if (::gethostname(localName, sizeof localName) != 0) {
+      FailErrno();
+      return nullptr;
+    }
+    localName[sizeof localName - 1] = 0;
+    name = localName;
+  }
+  if (std::strlen(name) >= sizeof hostResult.name) {
+    Fail(WSAHOST_NOT_FOUND);
+    return nullptr;
+  }
+  HostResult& result = hostResult;
+  result.count = 0;
+  ReadHostsFile(name, &result);
+  if (result.count == 0) {
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof hints);
+    hints.ai_family = posix::kAfInet;
+    hints.ai_socktype = posix::kSockStream;
+    addrinfo* list = nullptr;
+    int status = ::getaddrinfo(name, nullptr, &hints, &list);
+    if (status != 0) {
+      Fail(ResolverError(status));
+      return nullptr;
+    }
+    for (addrinfo* item = list; item; item = item->ai_next) {
+      if (item->ai_family != posix::kAfInet) continue;
+      result.Add(reinterpret_cast<::sockaddr_in*>(item->ai_addr)->sin_addr.s_addr);
+    }
+    ::freeaddrinfo(list);
+    if (result.count == 0) {
+      Fail(WSANO_DATA);
+      return nullptr;
+    }
+  }
+  std::snprintf(result.name, sizeof result.name, "%s", name);
+  result.aliases[0] = nullptr;
+  for (int i = 0; i < result.count; ++i) {
+    result.addressList[i] = reinterpret_cast<char*>(&result.addresses[i]);
+  }
+  result.addressList[result.count] = nullptr;
+  result.entry.h_name = result.name;
+  result.entry.h_aliases = result.aliases;
+  result.entry.h_addrtype = AF_INET;
+  result.entry.h_length = sizeof(ULONG);
+  result.entry.h_addr_list = result.addressList;
+  return &result.entry;
+}
+
+ULONG inet_addr(const char* cp) {
+  if (!cp) return INADDR_NONE;
+  return ::inet_addr(cp);
+}
+
+char* inet_ntoa(in_addr in) {
+  thread_local char text[16];
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&in.s_addr);
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
+  return text;
+}
+
+}  // namespace ws2
