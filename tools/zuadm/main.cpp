@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "lib/interface/param_classes.h"
-#include "misc/getopt.h"
 #include "misc/fsutil.h"
+#include "misc/getopt.h"
 #include "settings/regkey.h"
 #include "settings/regvaluestore.h"
 #include "tools/zuadm/field_text.h"
@@ -190,7 +190,8 @@ int SettingsCommand(SettingsStore& store, const std::vector<const char*>& args) 
   }
   if ((verb == "list" || verb == "tree") && args.size() <= 2) {
     if (!store.Open(path, false, false)) return Fail(zustring("no key ") + path);
-    if (verb == "tree") return PrintTree(store, path, 0) ? kOk : Fail(zustring("cannot read ") + path);
+    if (verb == "tree")
+      return PrintTree(store, path, 0) ? kOk : Fail(zustring("cannot read ") + path);
     PrintValues(store, 0);
     StringList subKeys;
     store.EnumSubKeys(subKeys);
@@ -296,8 +297,8 @@ int RecordCommand(SettingsStore& store, const std::vector<const char*>& args) {
     zustring path = KeyPath(args[isNew ? 2 : 1]);
     if (path.IsEmpty()) return Usage("a record needs a key path");
     zustring error;
-    std::unique_ptr<ParamLoader> record(
-        isNew ? CreateParamByTag(FromTerminal(args[1]).c_str()) : LoadRecord(store, path, error));
+    std::unique_ptr<ParamLoader> record(isNew ? CreateParamByTag(FromTerminal(args[1]).c_str())
+                                              : LoadRecord(store, path, error));
     if (!record) return isNew ? Usage("unknown record tag (see: zuadm record tags)") : Fail(error);
     std::vector<const char*> assignments(args.begin() + (isNew ? 3 : 2), args.end());
     if (!AssignFields(*record, assignments, error)) {
@@ -317,7 +318,6 @@ int RecordCommand(SettingsStore& store, const std::vector<const char*>& args) {
 }
 
 int SysinfoCommand(const std::vector<const char*>& args) {
-#if TEMP_SYSINFO
   if (args.size() > 1) return Usage("sysinfo takes at most one part name");
   static const char* const kArchitectures[] = {"other", "x86", "x64"};
   int architecture = ProcessorArchitecture();
@@ -334,9 +334,6 @@ int SysinfoCommand(const std::vector<const char*>& args) {
   }
   PrintLine(zustring("instance mutex name: ") + name);
   return kOk;
-#else
-  (void)args; return kFailed;
-#endif
 }
 
 }  // namespace

@@ -36,8 +36,8 @@ zustring ElementKeyName(const zustring& name, int index, std::set<std::string>& 
   char* p = safe.GetWritableBuffer();
   for (unsigned i = 0; p && i < safe.Length(); ++i) {
     unsigned char c = static_cast<unsigned char>(p[i]);
-    if (c < 0x20 || c == 0x7F || std::string("\\/:*?\"<>|").find(static_cast<char>(c)) !=
-                                      std::string::npos) {
+    if (c < 0x20 || c == 0x7F ||
+        std::string("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string::npos) {
       p[i] = '_';
     }
   }

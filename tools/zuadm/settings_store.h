@@ -81,9 +81,7 @@ class StoreAdapter : public SettingsStore {
   bool DeleteSubKey(const char* name) override { return store_.DeleteSubKey(name); }
   void EnumSubKeys(StringList& names) override { store_.EnumSubKeys(names); }
   void EnumValues(StringList& names) override { store_.EnumValues(names); }
-  bool Rename(const zustring& newPath) override {
-    return store_.Rename(zustring("\\") + newPath);
-  }
+  bool Rename(const zustring& newPath) override { return store_.Rename(zustring("\\") + newPath); }
 
  private:
   /* A setter's result: an error code (0 is success) or nothing. */

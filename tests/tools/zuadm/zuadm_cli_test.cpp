@@ -35,8 +35,9 @@ std::string ReadFile(const fs::path& path) {
 class Zuadm : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("zuadm-cli-" + std::to_string(getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = fs::temp_directory_path() /
+           ("zuadm-cli-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     setenv("ZU_WIN32_ROOT", (dir_ / "win32").c_str(), 1);
@@ -108,11 +109,11 @@ TEST_F(Zuadm, FieldAssignmentsAndTheirErrors) {
   ASSERT_EQ(saved.exit, 0) << saved.err;
   Result loaded = Run({"record", "load", "\\Gateway\\Network"});
   ASSERT_EQ(loaded.exit, 0) << loaded.err;
-  for (const char* line : {"  ENABLE_FW = false", "    FIREWALL_RULE \"0000\"",
-                           "      NAME = \"ssh in\"", "      LOCAL_PORT = 22",
-                           "    FIREWALL_RULE \"0001\"", "      REMOTE_IP = 192.168.10.0",
-                           "    NETWORK_INTERFACE \"eth0\"", "      MAC = 00-1A-2B-3C-4D-5E",
-                           "          ADDRESS = 10.0.0.1"}) {
+  for (const char* line :
+       {"  ENABLE_FW = false", "    FIREWALL_RULE \"0000\"", "      NAME = \"ssh in\"",
+        "      LOCAL_PORT = 22", "    FIREWALL_RULE \"0001\"", "      REMOTE_IP = 192.168.10.0",
+        "    NETWORK_INTERFACE \"eth0\"", "      MAC = 00-1A-2B-3C-4D-5E",
+        "          ADDRESS = 10.0.0.1"}) {
     EXPECT_NE(loaded.out.find(std::string(line) + "\n"), std::string::npos) << line;
   }
   EXPECT_EQ(loaded.out.find("s\xC3\xA9same"), std::string::npos);
@@ -216,12 +217,19 @@ TEST_F(Zuadm, UsageErrorsAndSysinfo) {
   EXPECT_EQ(help.exit, 0);
   EXPECT_NE(help.out.find("usage: zuadm"), std::string::npos);
 
+  fs::create_directories(dir_ / "win32");
   std::ofstream(dir_ / "win32" / "standin.conf") << "windows.version=6.1\n";
   Result info = Run({"sysinfo", "svc"});
   EXPECT_EQ(info.exit, 0) << info.err;
   EXPECT_NE(info.out.find("instance mutex name: Global\\__ZU_svc__\n"), std::string::npos)
       << info.out;
+  EXPECT_NE(info.out.find("windows version code: 12\n"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find("processor architecture: "), std::string::npos);
+  std::ofstream(dir_ / "win32" / "standin.conf") << "windows.version=4.0\nwindows.processor=x86\n";
+  Result nt4 = Run({"sysinfo", "svc"});
+  EXPECT_EQ(nt4.out,
+            "processor architecture: 1 (x86)\nwindows version code: 6\n"
+            "instance mutex name: __ZU_svc__\n");
 }
 
 }  // namespace
