@@ -1,6 +1,7 @@
-// What is special in the catalogue beyond its tables: constructor writes
-// into inherited fields, presets, key fields through base chains, element
-// names, secrets, and deep copies of records with nested lists.
+// What the reference listings of the catalogue do not show: key lookup
+// through base chains, elements named by real keys, secrets, and deep
+// copies of records with nested lists. (Constructor values, writes into
+// inherited fields and presets are in the listings.)
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -86,80 +87,6 @@ void Fill(ParamLoader& record, int depth) {
       static_cast<zustring*>(field)->AppendFormat("+%d", depth);
     }
   });
-}
-
-TEST(CatalogueRecords, ServicesWriteTheirTagIntoService) {
-  ServiceParams service;
-  EXPECT_TRUE(service.service.IsEmpty());
-  EXPECT_EQ(service.RefCount(), 0);
-  ServiceTcpParams tcp;
-  EXPECT_EQ(tcp.service, "SERVICE_TCP");
-  EXPECT_TRUE(tcp.sendstat);
-  EXPECT_EQ(tcp.port, 0);
-
-  TelnetParams telnet;
-  std::vector<std::string> calls = Calls(telnet);
-  EXPECT_EQ(calls.front(), "BeginRecord TELNET");
-  EXPECT_EQ(calls[1], "WriteString SERVICE=SERVICE_TCP");
-  EXPECT_EQ(Matching(calls, "WriteInt PORT=")[0], "WriteInt PORT=23");
-
-  // A class without a table of its own writes exactly its base's rows.
-  std::vector<std::string> dummy = Calls(DummyTcpParams());
-  std::vector<std::string> base = Calls(tcp);
-  ASSERT_EQ(dummy.size(), base.size());
-  for (size_t i = 2; i + 1 < dummy.size(); ++i) EXPECT_EQ(dummy[i], base[i]);
-  EXPECT_EQ(dummy[1], "WriteString SERVICE=DUMMY_TCP");
-
-  // Every service made by the factory names itself, but telnet.
-  for (int i = 0; i < FactoryTagCount(); ++i) {
-    std::unique_ptr<ParamLoader> record(CreateParamByTag(FactoryTag(i)));
-    const FieldDescriptor* row = record->FindField("service");
-    if (!dynamic_cast<ServiceParams*>(record.get())) continue;
-    ASSERT_NE(row, nullptr);
-    const zustring& text = *static_cast<const zustring*>(record->FieldAddress(row));
-    std::string expected = record->TypeTag();
-    if (expected == "SERVICE") expected = "";
-    if (expected == "TELNET") expected = "SERVICE_TCP";
-    EXPECT_EQ(std::string(text.c_str()), expected);
-  }
-
-  ServiceSocksParams socks;
-  TProxyParams tproxy;
-  EXPECT_EQ(socks.port, 1080);
-  EXPECT_EQ(tproxy.port, 0);
-  EXPECT_EQ(socks.autoStart, 1);
-  EXPECT_EQ(socks.capturePop, tproxy.capturePop);
-  IMPolicyServerParams policy;
-  EXPECT_EQ(policy.logfile, "logs/IMFILTER.LOG");
-  EXPECT_EQ(policy.port, 881);
-}
-
-TEST(CatalogueRecords, PresetsPutAFirstElement) {
-  HttpProxyParams proxy;
-  ASSERT_EQ(proxy.noauthParams.Count(), 1);
-  HttpGroupParams fresh;
-  const HttpGroupParams* noAuth = proxy.noauthParams.At(0);
-  EXPECT_EQ(noAuth->group, "$NOAUTH$");
-  EXPECT_FALSE(noAuth->contentControl);
-  EXPECT_TRUE(fresh.contentControl);
-  EXPECT_EQ(noAuth->timeDefault, fresh.timeDefault);
-  EXPECT_EQ(proxy.netfilterHost, "0");
-  EXPECT_EQ(proxy.noauthParams.FindItem("$NOAUTH$"), noAuth);
-  EXPECT_EQ(Matching(Calls(proxy), "BeginElement"),
-            (std::vector<std::string>{"BeginElement HTTP_GROUP $NOAUTH$"}));
-
-  VpnServerParams server;
-  VpnClientParams client;
-  ASSERT_EQ(server.gateInfo.Count(), 1);
-  ASSERT_EQ(client.gateInfo.Count(), 1);
-  EXPECT_TRUE(server.gateInfo.At(0)->isServer);
-  EXPECT_TRUE(server.gateInfo.At(0)->allowAccess);
-  EXPECT_FALSE(server.gateInfo.At(0)->requestAccess);
-  EXPECT_TRUE(server.gateInfo.At(0)->maskSource);
-  EXPECT_FALSE(client.gateInfo.At(0)->isServer);
-  EXPECT_TRUE(client.gateInfo.At(0)->requestAccess);
-  EXPECT_EQ(Matching(Calls(server), "BeginElement"),
-            (std::vector<std::string>{"BeginElement VPN_GATEWAY 0000"}));
 }
 
 TEST(CatalogueRecords, KeysThroughBaseChains) {
