@@ -201,6 +201,14 @@ TEST_F(Zuadm, SettingsCommandsOnBothStores) {
   EXPECT_EQ(Run({"settings", "set", "Enc", "Word", "\xC3\xA9t\xC3\xA9"}).exit, 0);
   std::string file = ReadFile(dir_ / "files" / "HKEY_CURRENT_USER" / "Enc" / "Values.xml");
   EXPECT_NE(file.find("<string name=\"Word\">\xE9t\xE9</string>\r\n"), std::string::npos) << file;
+
+  // -m keeps the machine's settings apart from the user's, in both stores.
+  for (bool registry : {false, true}) {
+    EXPECT_EQ(Run({"-m", "settings", "set", "Machine", "Owner", "root"}, registry).exit, 0);
+    EXPECT_EQ(Run({"-m", "settings", "get", "Machine", "Owner"}, registry).out, "root\n");
+    EXPECT_EQ(Run({"settings", "get", "Machine", "Owner"}, registry).exit, 1);
+  }
+  EXPECT_TRUE(fs::exists(dir_ / "files" / "HKEY_LOCAL_MACHINE" / "Machine" / "Values.xml"));
 }
 
 TEST_F(Zuadm, UsageErrorsAndSysinfo) {
