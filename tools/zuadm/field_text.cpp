@@ -97,12 +97,10 @@ bool ParseInt32(const char* text, int32_t& value) {
 bool ParseBool(const char* text, bool& value) {
   static const char* const kTrue[] = {"true", "1", "yes", "on"};
   static const char* const kFalse[] = {"false", "0", "no", "off"};
-  for (const char* word : kTrue) {
-    if (_stricmp(text, word) == 0) return value = true;
-  }
-  for (const char* word : kFalse) {
-    if (_stricmp(text, word) == 0) {
-      value = false;
+  for (int truth = 0; truth < 2; ++truth) {
+    for (const char* word : truth ? kTrue : kFalse) {
+      if (_stricmp(text, word) != 0) continue;
+      value = truth != 0;
       return true;
     }
   }

@@ -7,7 +7,9 @@
 ** inside and UTF-8 at the terminal. Exit codes: 0 success, 1 the operation
 ** failed, 2 the command line is wrong.
 */
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -72,6 +74,21 @@ int Usage(const char* message) {
   if (message) std::fprintf(stderr, "zuadm: %s\n", message);
   std::fputs(kUsageText, stderr);
   return kUsage;
+}
+
+/* A 32-bit value written as a signed or an unsigned decimal number. */
+bool ParseDword(const char* text, uint32_t& value) {
+  int32_t signedValue = 0;
+  if (ParseInt32(text, signedValue)) {
+    value = static_cast<uint32_t>(signedValue);
+    return true;
+  }
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long parsed = std::strtoull(text, &end, 10);
+  if (*text < '0' || *text > '9' || *end || errno == ERANGE || parsed > 0xFFFFFFFFull) return false;
+  value = static_cast<uint32_t>(parsed);
+  return true;
 }
 
 /* A key path from the command line: either separator, no empty levels. */
@@ -161,24 +178,14 @@ int SettingsCommand(SettingsStore& store, const std::vector<const char*>& args) 
   }
   if ((verb == "set" || verb == "set-int") && need(4)) {
     zustring value = FromTerminal(args[3]);
-    int32_t number = 0;
-    uint32_t unsignedNumber = 0;
-    if (verb == "set-int") {
-      char* end = nullptr;
-      unsigned long long parsed = std::strtoull(value.c_str(), &end, 10);
-      if (ParseInt32(value.c_str(), number)) {
-        unsignedNumber = static_cast<uint32_t>(number);
-      } else if (*value.c_str() >= '0' && *value.c_str() <= '9' && !*end &&
-                 parsed <= 0xFFFFFFFFull) {
-        unsignedNumber = static_cast<uint32_t>(parsed);
-      } else {
-        return Usage("set-int needs a 32-bit integer");
-      }
+    uint32_t number = 0;
+    if (verb == "set-int" && !ParseDword(value.c_str(), number)) {
+      return Usage("set-int needs a 32-bit integer");
     }
     if (path.IsEmpty()) return Usage("values belong to a key: KEYPATH is empty");
     if (!store.Open(path, true, true)) return Fail(zustring("cannot open key ") + path);
     bool ok = verb == "set" ? store.SetString(name.c_str(), value)
-                            : store.SetInteger(name.c_str(), unsignedNumber);
+                            : store.SetInteger(name.c_str(), number);
     store.Close();
     return ok ? kOk : Fail(zustring("cannot set value ") + name + " in key " + path);
   }
