@@ -9,11 +9,32 @@
 
 #ifdef _WIN32
 
+/* std::min and std::max, not the macros of windows.h. */
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+/* The system's API, then the C runtime's own calls (_stricmp, _vsnprintf,
+** _stat, _chdir...). */
 // clang-format off
 #include <winsock2.h>
 #include <windows.h>
 #include <mstcpip.h>
+#include <shlwapi.h>
+#include <direct.h>
+#include <io.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
 // clang-format on
+
+/* MinGW's headers lack the SDK's acquire read of a LONG; a macro, so that
+** headers which do declare it keep their own. */
+#if defined(__MINGW32__) && !defined(ReadAcquire)
+inline LONG zu_ReadAcquire(const volatile LONG* source) {
+  return __atomic_load_n(source, __ATOMIC_ACQUIRE);
+}
+#define ReadAcquire zu_ReadAcquire
+#endif
 
 #else
 
