@@ -38,11 +38,13 @@ inline LONG zu_ReadAcquire(const volatile LONG* source) {
 
 #else
 
+// clang-format off
 #include "platform/posix/types.h"
 #include "platform/posix/winerror.h"
 #include "platform/posix/msvcrt.h"
 #include "platform/posix/kernel32.h"
 #include "platform/posix/ws2_32.h"
 #include "platform/posix/advapi32.h"
+// clang-format on
 
 #endif
