@@ -17,6 +17,9 @@ FUNCTIONS_EXEMPT = {
     # MinGW spells the time-out "const PTIMEVAL" (timeval* const); the
     # Windows SDK and the stand-in take a const timeval*.
     "select",
+    # MinGW has them return DWORD; the Windows SDK and the stand-in LSTATUS.
+    "SHDeleteKeyA",
+    "SHCopyKeyA",
     # The stand-in's own helpers behind FD_CLR and FD_SET.
     "FdClear",
     "FdSet",
