@@ -9,6 +9,12 @@
 
 #ifdef _WIN32
 
+/* std::min and std::max, not the macros of windows.h. */
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+/* The system's API, then the C runtime's own calls (_stricmp, _vsnprintf,
+** _stat, _chdir...). */
 // clang-format off
 #include <winsock2.h>
 #include <windows.h>
@@ -17,15 +23,28 @@
 #include <direct.h>
 #include <io.h>
 #include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
 // clang-format on
+
+/* MinGW's headers lack the SDK's acquire read of a LONG; a macro, so that
+** headers which do declare it keep their own. */
+#if defined(__MINGW32__) && !defined(ReadAcquire)
+inline LONG zu_ReadAcquire(const volatile LONG* source) {
+  return __atomic_load_n(source, __ATOMIC_ACQUIRE);
+}
+#define ReadAcquire zu_ReadAcquire
+#endif
 
 #else
 
+// clang-format off
 #include "platform/posix/types.h"
 #include "platform/posix/winerror.h"
 #include "platform/posix/msvcrt.h"
 #include "platform/posix/kernel32.h"
 #include "platform/posix/ws2_32.h"
 #include "platform/posix/advapi32.h"
+// clang-format on
 
 #endif

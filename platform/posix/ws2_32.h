@@ -79,14 +79,23 @@ struct tcp_keepalive {
 #define WSADESCRIPTION_LEN 256
 #define WSASYS_STATUS_LEN 128
 
+/* 64-bit Windows moves the counts and the pointer in front of the texts. */
 struct WSADATA {
   WORD wVersion;
   WORD wHighVersion;
+#if UINTPTR_MAX > 0xFFFFFFFFu
+  unsigned short iMaxSockets;
+  unsigned short iMaxUdpDg;
+  char* lpVendorInfo;
+  char szDescription[WSADESCRIPTION_LEN + 1];
+  char szSystemStatus[WSASYS_STATUS_LEN + 1];
+#else
   char szDescription[WSADESCRIPTION_LEN + 1];
   char szSystemStatus[WSASYS_STATUS_LEN + 1];
   unsigned short iMaxSockets;
   unsigned short iMaxUdpDg;
   char* lpVendorInfo;
+#endif
 };
 typedef WSADATA* LPWSADATA;
 
