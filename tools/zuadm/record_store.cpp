@@ -5,6 +5,7 @@
 #include "tools/zuadm/record_store.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <set>
 #include <string>
@@ -36,15 +37,14 @@ zustring ElementKeyName(const zustring& name, int index, std::set<std::string>& 
   char* p = safe.GetWritableBuffer();
   for (unsigned i = 0; p && i < safe.Length(); ++i) {
     unsigned char c = static_cast<unsigned char>(p[i]);
-    if (c < 0x20 || c == 0x7F ||
-        std::string("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string::npos) {
+    if (c < 0x20 || c == 0x7F || std::strchr("\\/:*?\"<>|", c)) {
       p[i] = '_';
     }
   }
   if (safe.Length() > 200) safe = safe.Mid(1, 200);
-  zustring lower = safe.ToLower();
-  if (safe.IsEmpty() || lower == "." || lower == ".." || lower == "values.xml" ||
-      used.count(Folded(safe))) {
+  std::string folded = Folded(safe);
+  if (folded.empty() || folded == "." || folded == ".." || folded == "values.xml" ||
+      used.count(folded)) {
     zustring numbered;
     numbered.Format("%s#%04d", safe.c_str(), index);
     safe = numbered;
@@ -137,25 +137,28 @@ bool ReadList(SettingsStore& store, const zustring& listPath, ParamListBase& lis
               zustring& error) {
   StringList names;
   store.EnumSubKeys(names);
-  std::vector<std::pair<uint32_t, zustring>> elements;
+  struct Stored {
+    uint32_t index;
+    zustring path, tag;
+  };
+  std::vector<Stored> elements;
   for (int i = 0; i < names.Count(); ++i) {
     zustring path = Child(listPath, names[i]);
     if (!store.Open(path, false, false)) {
       error.Format("cannot open key %s", path.c_str());
       return false;
     }
-    elements.emplace_back(store.GetInteger(kIndexValue), path);
+    elements.push_back({store.GetInteger(kIndexValue), path, store.GetString(kTypeValue)});
   }
   std::stable_sort(elements.begin(), elements.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
+                   [](const Stored& a, const Stored& b) { return a.index < b.index; });
   list.Clear();
-  for (const auto& [index, path] : elements) {
+  for (const auto& [index, path, tag] : elements) {
     ParamLoader* element = list.AddNew();
-    if (!element || !store.Open(path, false, false)) {
-      error.Format("cannot read element %s", path.c_str());
+    if (!element) {
+      error = "out of memory";
       return false;
     }
-    zustring tag = store.GetString(kTypeValue);
     if (tag != element->TypeTag()) {
       error.Format("%s holds a \"%s\" record where a %s belongs", path.c_str(), tag.c_str(),
                    element->TypeTag());
