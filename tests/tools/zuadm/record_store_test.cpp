@@ -6,20 +6,18 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "lib/interface/param_classes.h"
 #include "settings/regkey.h"
 #include "settings/regvaluestore.h"
+#include "support/temp_dir.h"
 #include "tools/zuadm/field_text.h"
 #include "tools/zuadm/record_print.h"
 #include "tools/zuadm/record_store.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 /* Gives every field a value that depends on seed, and every list two
 ** elements (filled the same way) down to the given depth. */
@@ -59,10 +57,6 @@ void Fill(ParamLoader& record, unsigned seed, int depth) {
 class RecordStoreTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("zuadm-records-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "-" + std::to_string(std::rand()));
-    fs::create_directories(dir_);
     setenv("ZU_WIN32_ROOT", (dir_ / "win32").c_str(), 1);
     SetStoreBaseDirectory((dir_ / "files").c_str());
     if (GetParam()) {
@@ -71,12 +65,9 @@ class RecordStoreTest : public ::testing::TestWithParam<bool> {
       store_ = std::make_unique<StoreAdapter<RegValueStore>>(HKEY_CURRENT_USER);
     }
   }
-  void TearDown() override {
-    store_.reset();
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { unsetenv("ZU_WIN32_ROOT"); }
 
-  fs::path dir_;
+  TempDir dir_;
   std::unique_ptr<SettingsStore> store_;
 };
 

@@ -5,10 +5,11 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -25,29 +26,15 @@ std::string Quote(const std::string& arg) {
   return quoted + "'";
 }
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 class Zuadm : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("zuadm-cli-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    setenv("ZU_WIN32_ROOT", (dir_ / "win32").c_str(), 1);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { setenv("ZU_WIN32_ROOT", (dir_ / "win32").c_str(), 1); }
+  void TearDown() override { unsetenv("ZU_WIN32_ROOT"); }
 
   /* Runs zuadm with the file store below dir_/files (or the registry with
   ** registry set) and the given arguments. */
   Result Run(std::vector<std::string> args, bool registry = false) {
-    std::string command = "cd " + Quote(dir_.string()) + " && " + Quote(ZUADM_PATH);
+    std::string command = "cd " + Quote(dir_.path()) + " && " + Quote(ZUADM_PATH);
     if (registry) {
       command += " -R";
     } else {
@@ -58,12 +45,12 @@ class Zuadm : public ::testing::Test {
     int status = std::system(command.c_str());
     Result result;
     result.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = ReadFile(dir_ / "out.txt");
-    result.err = ReadFile(dir_ / "err.txt");
+    result.out = dir_.Read("out.txt");
+    result.err = dir_.Read("err.txt");
     return result;
   }
 
-  fs::path dir_;
+  TempDir dir_;
 };
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -97,7 +84,7 @@ TEST_F(Zuadm, EveryTagRoundTripsOnBothStores) {
     }
   }
   EXPECT_TRUE(fs::exists(dir_ / "win32"));
-  EXPECT_TRUE(fs::is_directory(dir_ / "files" / "HKEY_CURRENT_USER" / "Saved" / "FIREWALL_RULE"));
+  EXPECT_TRUE(fs::is_directory(dir_ / "files/HKEY_CURRENT_USER/Saved/FIREWALL_RULE"));
 }
 
 TEST_F(Zuadm, FieldAssignmentsAndTheirErrors) {
@@ -151,7 +138,7 @@ TEST_F(Zuadm, FieldAssignmentsAndTheirErrors) {
     EXPECT_EQ(result.exit, 2) << b.args[0];
     EXPECT_NE(result.err.find(b.message), std::string::npos) << result.err;
   }
-  EXPECT_FALSE(fs::exists(dir_ / "files" / "HKEY_CURRENT_USER" / "Broken"));
+  EXPECT_FALSE(fs::exists(dir_ / "files/HKEY_CURRENT_USER/Broken"));
   Result unknown = Run({"record", "save", "NO_SUCH_TAG", "Broken"});
   EXPECT_EQ(unknown.exit, 2);
   Result missing = Run({"record", "load", "Nowhere"});
@@ -199,7 +186,7 @@ TEST_F(Zuadm, SettingsCommandsOnBothStores) {
   }
   // The file store keeps Latin-1 bytes on disk.
   EXPECT_EQ(Run({"settings", "set", "Enc", "Word", "\xC3\xA9t\xC3\xA9"}).exit, 0);
-  std::string file = ReadFile(dir_ / "files" / "HKEY_CURRENT_USER" / "Enc" / "Values.xml");
+  std::string file = dir_.Read("files/HKEY_CURRENT_USER/Enc/Values.xml");
   EXPECT_NE(file.find("<string name=\"Word\">\xE9t\xE9</string>\r\n"), std::string::npos) << file;
 
   // -m keeps the machine's settings apart from the user's, in both stores.
@@ -208,7 +195,7 @@ TEST_F(Zuadm, SettingsCommandsOnBothStores) {
     EXPECT_EQ(Run({"-m", "settings", "get", "Machine", "Owner"}, registry).out, "root\n");
     EXPECT_EQ(Run({"settings", "get", "Machine", "Owner"}, registry).exit, 1);
   }
-  EXPECT_TRUE(fs::exists(dir_ / "files" / "HKEY_LOCAL_MACHINE" / "Machine" / "Values.xml"));
+  EXPECT_TRUE(fs::exists(dir_ / "files/HKEY_LOCAL_MACHINE/Machine/Values.xml"));
 }
 
 TEST_F(Zuadm, UsageErrorsAndSysinfo) {
@@ -225,15 +212,15 @@ TEST_F(Zuadm, UsageErrorsAndSysinfo) {
   EXPECT_EQ(help.exit, 0);
   EXPECT_NE(help.out.find("usage: zuadm"), std::string::npos);
 
-  fs::create_directories(dir_ / "win32");
-  std::ofstream(dir_ / "win32" / "standin.conf") << "windows.version=6.1\n";
+  dir_.MakeDir("win32");
+  dir_.Write("win32/standin.conf", "windows.version=6.1\n");
   Result info = Run({"sysinfo", "svc"});
   EXPECT_EQ(info.exit, 0) << info.err;
   EXPECT_NE(info.out.find("instance mutex name: Global\\__ZU_svc__\n"), std::string::npos)
       << info.out;
   EXPECT_NE(info.out.find("windows version code: 12\n"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find("processor architecture: "), std::string::npos);
-  std::ofstream(dir_ / "win32" / "standin.conf") << "windows.version=4.0\nwindows.processor=x86\n";
+  dir_.Write("win32/standin.conf", "windows.version=4.0\nwindows.processor=x86\n");
   Result nt4 = Run({"sysinfo", "svc"});
   EXPECT_EQ(nt4.out,
             "processor architecture: 1 (x86)\nwindows version code: 6\n"
