@@ -159,8 +159,6 @@ class Session {
     if (open_) Exec("ROLLBACK");
   }
 
-  LSTATUS Status() const { return status_; }
-
   /* Ends the call: commits when result is success, else rolls back. */
   LSTATUS Finish(LSTATUS result) {
     if (result == ERROR_SUCCESS) {
@@ -198,8 +196,9 @@ class Session {
   }
 
   /* The key id for a handle, checking its access rights and that the key
-  ** still exists. */
+  ** still exists; the session's own failure, when it could not begin. */
   LSTATUS Resolve(HKEY hKey, REGSAM need, int64_t* id) {
+    if (status_ != ERROR_SUCCESS) return status_;
     for (size_t i = 0; i < std::size(kRoots); ++i) {
       if (hKey == kRoots[i].handle) {
         *id = registry_.rootIds[i];
@@ -437,7 +436,6 @@ LSTATUS OpenKeyWith(HKEY hKey, LPCSTR lpSubKey, REGSAM access, PHKEY phkResult) 
   if (!phkResult) return ERROR_INVALID_PARAMETER;
   *phkResult = nullptr;
   Session session(false);
-  if (session.Status() != ERROR_SUCCESS) return session.Status();
   int64_t base, id;
   LSTATUS rc = session.Resolve(hKey, 0, &base);
   if (rc == ERROR_SUCCESS) rc = session.Walk(base, lpSubKey, false, false, &id);
@@ -465,7 +463,6 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM 
   if (!phkResult || !lpSubKey) return ERROR_INVALID_PARAMETER;
   *phkResult = nullptr;
   Session session(true);
-  if (session.Status() != ERROR_SUCCESS) return session.Status();
   int64_t base, id;
   LSTATUS rc = session.Resolve(hKey, 0, &base);
   if (rc != ERROR_SUCCESS) return rc;
@@ -495,7 +492,6 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType,
                          LPDWORD lpcbData) {
   if (lpData && !lpcbData) return ERROR_INVALID_PARAMETER;
   Session session(false);
-  if (session.Status() != ERROR_SUCCESS) return session.Status();
   int64_t id;
   LSTATUS rc = session.Resolve(hKey, KEY_QUERY_VALUE, &id);
   if (rc != ERROR_SUCCESS) return rc;
@@ -519,7 +515,6 @@ LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const
   size_t length = std::strlen(name);
   if (length > kMaxValueName || (!lpData && cbData)) return ERROR_INVALID_PARAMETER;
   Session session(true);
-  if (session.Status() != ERROR_SUCCESS) return session.Status();
   int64_t id;
   LSTATUS rc = session.Resolve(hKey, KEY_SET_VALUE, &id);
   if (rc != ERROR_SUCCESS) return rc;
@@ -541,7 +536,6 @@ LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const
 
 LSTATUS RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   Session session(true);
-  if (session.Status() != ERROR_SUCCESS) return session.Status();
   int64_t id;
   LSTATUS rc = session.Resolve(hKey, KEY_SET_VALUE, &id);
   if (rc != ERROR_SUCCESS) return rc;
@@ -560,7 +554,6 @@ LSTATUS RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
 LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   if (!lpSubKey) return ERROR_INVALID_PARAMETER;
   Session session(true);
-  if (session.Status() != ERROR_SUCCESS) return session.Status();
   int64_t base, id;
   LSTATUS rc = session.Resolve(hKey, 0, &base);
   if (rc == ERROR_SUCCESS) rc = session.Walk(base, lpSubKey, false, false, &id);
@@ -580,7 +573,6 @@ LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
                       LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
   if (!lpName || !lpcchName) return ERROR_INVALID_PARAMETER;
   Session session(false);
-  if (session.Status() != ERROR_SUCCESS) return session.Status();
   sqlite3_stmt* row = nullptr;
   ResetOnExit resetLater(row);
   LSTATUS rc = EnumerationRow(
@@ -603,7 +595,6 @@ LSTATUS RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcch
                       LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
   if (!lpValueName || !lpcchValueName || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
   Session session(false);
-  if (session.Status() != ERROR_SUCCESS) return session.Status();
   sqlite3_stmt* row = nullptr;
   ResetOnExit resetLater(row);
   LSTATUS rc = EnumerationRow(
@@ -624,7 +615,6 @@ LSTATUS RegRenameKey(HKEY hKey, LPCWSTR lpSubKeyName, LPCWSTR lpNewKeyName) {
     return ERROR_INVALID_PARAMETER;
   }
   Session session(true);
-  if (session.Status() != ERROR_SUCCESS) return session.Status();
   int64_t base, id;
   LSTATUS rc = session.Resolve(hKey, KEY_WRITE, &base);
   if (rc == ERROR_SUCCESS) rc = session.Walk(base, subKey.c_str(), false, false, &id);
@@ -655,7 +645,6 @@ namespace standin {
 
 LSTATUS RegistryDeleteTree(HKEY key, const char* subKey) {
   Session session(true);
-  if (session.Status() != ERROR_SUCCESS) return session.Status();
   int64_t base, id;
   LSTATUS rc = session.Resolve(key, 0, &base);
   if (rc == ERROR_SUCCESS) rc = session.Walk(base, subKey, false, false, &id);
@@ -667,7 +656,6 @@ LSTATUS RegistryDeleteTree(HKEY key, const char* subKey) {
 
 LSTATUS RegistryCopyTree(HKEY source, const char* subKey, HKEY destination) {
   Session session(true);
-  if (session.Status() != ERROR_SUCCESS) return session.Status();
   int64_t base, from, to;
   bool whole = !subKey || !*subKey;
   LSTATUS rc = session.Resolve(source, whole ? KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS : 0, &base);
