@@ -13,8 +13,10 @@
 
 #include "lib/interface/service_params.h"
 
-#define ZU_FIELDS_OLDIMFilterEntry(F)                                  \
-  F(KEY, "LOGIN", login)                                               \
+/* The privilege rows of both IM filter entries, in this order: the old
+** entry holds them per user, IMFilterEntry per group, with NETWORK between
+** them and ALLOW_ONLY_LOCAL_USERS. */
+#define ZU_IM_PRIVILEGES(F)                                            \
   F(BOOL, "CONNECT", connect, true)                                    \
   F(BOOL, "SEND_FILE", sendFile, true)                                 \
   F(BOOL, "RECEIVE_FILE", receiveFile, true)                           \
@@ -25,7 +27,11 @@
   F(BOOL, "ALLOW_DATACAST", allowDatacast, true)                       \
   F(BOOL, "ALLOW_AUDIOVIDEO", allowAudiovideo, true)                   \
   F(BOOL, "ALLOW_TRANSFER_LOCAL_USERS", allowTransferLocalUsers, true) \
-  F(BOOL, "BLOCK_OFFLINE_MSG", blockOfflineMsg)                        \
+  F(BOOL, "BLOCK_OFFLINE_MSG", blockOfflineMsg)
+
+#define ZU_FIELDS_OLDIMFilterEntry(F) \
+  F(KEY, "LOGIN", login)              \
+  ZU_IM_PRIVILEGES(F)                 \
   F(BOOL, "ALLOW_ONLY_LOCAL_USERS", allowOnlyLocalUsers, true)
 
 class OLDIMFilterEntry : public Record<OLDIMFilterEntry, ParamLoader> {
@@ -50,20 +56,10 @@ class IMFilterParams : public ServiceRecord<IMFilterParams, ServiceTcpParams> {
   IMFilterParams() { port = 1863; }
 };
 
-#define ZU_FIELDS_IMFilterEntry(F)                                     \
-  F(STRING, "LOGIN", login)                                            \
-  F(BOOL, "CONNECT", connect, true)                                    \
-  F(BOOL, "SEND_FILE", sendFile, true)                                 \
-  F(BOOL, "RECEIVE_FILE", receiveFile, true)                           \
-  F(BOOL, "FILTER_CONTACTS", filterContacts)                           \
-  F(LIST, "ALLOWED_CONTACTS", allowedContacts, StringParam)            \
-  F(LIST, "BLOCKED_CONTACTS", blockedContacts, StringParam)            \
-  F(BOOL, "LOG_CONVERSATION", logConversation, true)                   \
-  F(BOOL, "ALLOW_DATACAST", allowDatacast, true)                       \
-  F(BOOL, "ALLOW_AUDIOVIDEO", allowAudiovideo, true)                   \
-  F(BOOL, "ALLOW_TRANSFER_LOCAL_USERS", allowTransferLocalUsers, true) \
-  F(BOOL, "BLOCK_OFFLINE_MSG", blockOfflineMsg)                        \
-  F(INT, "NETWORK", network)                                           \
+#define ZU_FIELDS_IMFilterEntry(F) \
+  F(STRING, "LOGIN", login)        \
+  ZU_IM_PRIVILEGES(F)              \
+  F(INT, "NETWORK", network)       \
   F(BOOL, "ALLOW_ONLY_LOCAL_USERS", allowOnlyLocalUsers, true)
 
 class IMFilterEntry : public Record<IMFilterEntry, GroupParams> {
