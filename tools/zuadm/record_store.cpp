@@ -42,9 +42,14 @@ zustring ElementKeyName(const zustring& name, int index, std::set<std::string>& 
     }
   }
   if (safe.Length() > 200) safe = safe.Mid(1, 200);
+  // Windows drops trailing spaces and dots from a file name, so the file
+  // store would write below a directory of another name.
+  p = safe.GetWritableBuffer();
+  for (unsigned i = safe.Length(); p && i > 0 && (p[i - 1] == ' ' || p[i - 1] == '.'); --i) {
+    p[i - 1] = '_';
+  }
   std::string folded = Folded(safe);
-  if (folded.empty() || folded == "." || folded == ".." || folded == "values.xml" ||
-      used.count(folded)) {
+  if (folded.empty() || folded == "values.xml" || used.count(folded)) {
     zustring numbered;
     numbered.Format("%s#%04d", safe.c_str(), index);
     safe = numbered;

@@ -71,9 +71,10 @@ TEST_P(RecordStoreTest, SavingReplacesTheOldRecordAndKeepsOrder) {
   EXPECT_EQ(list.At(0)->name, "zeta");
   EXPECT_EQ(list.At(1)->name, "alpha");
 
-  // Elements whose names collide (case, empty, unsafe bytes) keep apart.
+  // Elements whose names collide (case, empty, unsafe bytes, trailing dots
+  // and spaces, which Windows drops from file names) keep apart.
   StringListParam strings;
-  for (const char* value : {"a", "A", "", "", "x\\y/z", "..", "Values.xml"}) {
+  for (const char* value : {"a", "A", "", "", "x\\y/z", "..", "Values.xml", "end. ", "end"}) {
     strings.strings.AddNew()->value = value;
   }
   ASSERT_TRUE(SaveRecord(*store_, "Deep\\Strings", strings, error)) << error.c_str();
