@@ -3,10 +3,12 @@
 // deletion, rename, and saves that a crash or a failing disk interrupts.
 #include "settings/regvaluestore.h"
 
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -19,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/platform_env.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -76,7 +79,8 @@ TEST_F(ValueStore, WritesTheFileByteForByteAndReadsItBack) {
   SetStoreBaseDirectory(".");
   RegValueStore store;
   ASSERT_TRUE(store.Open("\\A\\B", true));
-  EXPECT_EQ(store.KeyFilePath(), "./HKEY_CURRENT_USER/A/B/Values.xml");
+  EXPECT_EQ(store.KeyFilePath(),
+            platform_env::Native("./HKEY_CURRENT_USER/A/B/Values.xml").c_str());
   std::filesystem::current_path(before);
   SetStoreBaseDirectory(dir_.path().c_str());
   store.Close();
@@ -274,7 +278,10 @@ TEST_F(ValueStore, EnumeratesDirectoryEntries) {
   StringList list;
   list.Add("stale");
   store.EnumSubKeys(list);
-  EXPECT_EQ(Items(list), (Strings{"Alpha", "Zed", "alpha", "beta", "stray.txt"}));
+  // Windows' file names ignore case: there "alpha" is the key "Alpha".
+  EXPECT_EQ(Items(list), platform_env::kWindows
+                             ? (Strings{"Alpha", "Zed", "beta", "stray.txt"})
+                             : (Strings{"Alpha", "Zed", "alpha", "beta", "stray.txt"}));
   ASSERT_TRUE(store.Open("beta", false));
   store.EnumSubKeys(list);
   EXPECT_EQ(list.Count(), 0);
@@ -332,6 +339,14 @@ TEST_F(ValueStore, RenameMovesTheDirectory) {
   EXPECT_EQ(list[0], "Empty");
 }
 
+#ifdef _WIN32
+TEST_F(ValueStore, KilledWriterLeavesAWholeFile) {
+  GTEST_SKIP() << "the writer is a fork of the test; Windows has no fork";
+}
+TEST_F(ValueStore, FailedSaveKeepsTheOldFile) {
+  GTEST_SKIP() << "writes are made to fail by a file size limit; Windows has none per process";
+}
+#else
 // A writer saves the key again and again and is killed at a random moment
 // after its first save; the file always loads whole, with all values of
 // one save, and the saves go on from one writer to the next.
@@ -414,5 +429,7 @@ TEST_F(ValueStore, FailedSaveKeepsTheOldFile) {
   }
   EXPECT_EQ(files, 1);
 }
+
+#endif
 
 }  // namespace

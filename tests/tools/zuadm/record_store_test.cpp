@@ -12,7 +12,7 @@
 #include "settings/regkey.h"
 #include "settings/regvaluestore.h"
 #include "support/record_fill.h"
-#include "support/temp_dir.h"
+#include "support/standin_root.h"
 #include "tools/zuadm/field_text.h"
 #include "tools/zuadm/record_print.h"
 #include "tools/zuadm/record_store.h"
@@ -22,7 +22,6 @@ namespace {
 class RecordStoreTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    setenv("ZU_WIN32_ROOT", (dir_ / "win32").c_str(), 1);
     SetStoreBaseDirectory((dir_ / "files").c_str());
     if (GetParam()) {
       store_ = std::make_unique<StoreAdapter<RegKey>>(HKEY_CURRENT_USER);
@@ -30,9 +29,9 @@ class RecordStoreTest : public ::testing::TestWithParam<bool> {
       store_ = std::make_unique<StoreAdapter<RegValueStore>>(HKEY_CURRENT_USER);
     }
   }
-  void TearDown() override { unsetenv("ZU_WIN32_ROOT"); }
 
   TempDir dir_;
+  PrivateRegistry registry_{dir_ / "win32"};
   std::unique_ptr<SettingsStore> store_;
 };
 
