@@ -124,9 +124,13 @@ void zustring::MakeUnique() {
   block_ = copy;
 }
 
+/* strtol with a 32-bit long saturates; a 64-bit long is cut down likewise. */
 int zustring::ToInt() const {
   if (IsEmpty()) return 0;
-  return static_cast<int>(std::strtol(block_->Text(), nullptr, 10));
+  long value = std::strtol(block_->Text(), nullptr, 10);
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int>(value);
 }
 
 /* Called with a unique block when newLength exceeds the capacity. */
@@ -323,7 +327,7 @@ zustring zustring::Mid(unsigned pos, unsigned count) const {
   if (pos == 0) pos = 1;
   if (IsEmpty() || pos > block_->length) return zustring();
   unsigned start = pos - 1;
-  if (start + count > block_->length) count = block_->length - start;
+  if (count > block_->length - start) count = block_->length - start;
   return zustring(block_->Text() + start, count);
 }
 
@@ -400,7 +404,8 @@ zustring zustring::Latin1ToUtf8(const char* s, unsigned n) {
   result.SetLength(static_cast<int>(2 * n));
   char* out = result.GetWritableBuffer();
   unsigned k = 0;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(s); *p; ++p) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
+  for (const unsigned char* end = p + n; p < end && *p; ++p) {
     unsigned char c = *p;
     if (c < 0x80) {
       out[k++] = static_cast<char>(c);
@@ -423,13 +428,16 @@ zustring zustring::Utf8ToLatin1(const char* s, char replacement, unsigned n) {
   result.SetLength(static_cast<int>(n));
   char* out = result.GetWritableBuffer();
   unsigned k = 0;
+  /* The text ends at its terminator or after n bytes, whichever comes first;
+  ** a sequence cut by the end gives the replacement. */
   const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
-  while (*p) {
+  const unsigned char* end = p + n;
+  while (p < end && *p) {
     unsigned char c = *p++;
     if (c < 0x80) {
       out[k++] = static_cast<char>(c);
     } else if (c == 0xC2 || c == 0xC3) {
-      unsigned char next = *p;
+      unsigned char next = p < end ? *p : 0;
       if (next >= 0x80 && next <= 0xBF) {
         out[k++] = static_cast<char>(c == 0xC2 ? next : next + 0x40);
       } else {
@@ -438,7 +446,7 @@ zustring zustring::Utf8ToLatin1(const char* s, char replacement, unsigned n) {
       if (next) ++p;
     } else {
       out[k++] = replacement;
-      while ((*p & 0xC0) == 0x80) ++p;
+      while (p < end && (*p & 0xC0) == 0x80) ++p;
     }
   }
   result.SetLength(static_cast<int>(k));

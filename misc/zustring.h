@@ -76,6 +76,9 @@ class zustring {
   bool operator==(const zustring& other) const;
   bool operator!=(const zustring& other) const { return !(*this == other); }
 
+  /* Latin-1 to UTF-8 and back (other characters become replacement). n is
+  ** the length of s, or 0 to measure it; no byte past n or past the
+  ** terminator is read. */
   static zustring Latin1ToUtf8(const char* s, unsigned n = 0);
   static zustring Utf8ToLatin1(const char* s, char replacement, unsigned n = 0);
 
