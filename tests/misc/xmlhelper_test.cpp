@@ -109,6 +109,27 @@ TEST(ReadXmlTag, SuccessiveTagsReuseTheAttributeList) {
   EXPECT_FALSE(ReadXmlTag(text, position, tag));
 }
 
+TEST(ReadXmlTag, LongValueInManyPiecesGrowsGeometrically) {
+  // A reference every 13 bytes: the value is appended to in 150,000 pieces.
+  std::string source = "<v x=\"", expected;
+  for (int i = 0; i < 75000; ++i) {
+    source += "twelve bytes&amp;";
+    expected += "twelve bytes&";
+  }
+  source += "\"/>";
+  Tag tag = Read(source);
+  ASSERT_TRUE(tag.ok);
+  ASSERT_EQ(tag.attributes, Strings{"x=" + expected});
+  // Grown by exact fit, the block would be the text plus 24 bytes; grown
+  // geometrically, it holds spare room of less than the text.
+  XmlTag read;
+  unsigned position = 1;
+  ASSERT_TRUE(ReadXmlTag(zustring(source.c_str()), position, read));
+  zustring::BlockView block = read.AttributeValue(0).InspectBlock();
+  EXPECT_GT(block.blockSize, block.length + 24);
+  EXPECT_LT(block.blockSize, 2 * block.length + 24);
+}
+
 TEST(ReadXmlText, ReferencesBlanksAndTheEnd) {
   zustring text("a&lt;b</x>");
   unsigned position = 1;
