@@ -59,8 +59,29 @@ static bool SerializeList(RecordStream& stream, const zustring& key, const Param
   return ok;
 }
 
+namespace {
+/* The walk whose Run is under way on this thread, if any. */
+thread_local const FieldWalk* activeWalk = nullptr;
+}  // namespace
+
+void FieldWalk::Run(const ParamLoader& record) {
+  struct Activation {
+    const FieldWalk* outer = activeWalk;
+    ~Activation() { activeWalk = outer; }
+  } activation;
+  activeWalk = this;
+  record.Serialize(*this, false);
+}
+
 bool ParamLoader::SerializeFields(RecordStream& stream, const FieldDescriptor* table,
                                   int nRows) const {
+  if (const FieldWalk* walk = activeWalk; &stream == walk) {
+    // ForEachField makes the address const again for a const record.
+    for (int i = 0; i < nRows; ++i) {
+      walk->VisitRow(&table[i], const_cast<void*>(FieldAddress(&table[i])));
+    }
+    return true;
+  }
   bool ok = true;
   for (int i = 0; ok && i < nRows; ++i) {
     const FieldDescriptor* row = &table[i];
