@@ -179,20 +179,15 @@ int AbSocket::Read(char* buffer, int length) {
     bufferedCount_ = received;
   }
   int n = length < bufferedCount_ ? length : bufferedCount_;
-  std::memmove(buffer, buffer_ + bufferStart_, n);
+  if (buffer != buffer_) std::memmove(buffer, buffer_, n);  // the relay reads in place
   Consume(n);
   return n;
 }
 
 int AbSocket::Unread(const char* data, int length) {
   if (length < 0 || length > kBufferSize - bufferedCount_) return -1;
-  if (bufferStart_ >= length) {
-    bufferStart_ -= length;
-  } else {
-    std::memmove(buffer_ + length, buffer_ + bufferStart_, bufferedCount_);
-    bufferStart_ = 0;
-  }
-  std::memcpy(buffer_ + bufferStart_, data, length);
+  std::memmove(buffer_ + length, buffer_, bufferedCount_);
+  std::memcpy(buffer_, data, length);
   bufferedCount_ += length;
   return 0;
 }
@@ -217,7 +212,7 @@ int AbSocket::ReadLine(char* buffer, int size) {
       }
       bufferedCount_ = received;
     }
-    const char* start = buffer_ + bufferStart_;
+    const char* start = buffer_;
     int take = room - copied < bufferedCount_ ? room - copied : bufferedCount_;
     const void* lineFeed = std::memchr(start, '\n', take);
     if (lineFeed) take = static_cast<int>(static_cast<const char*>(lineFeed) - start) + 1;
@@ -304,16 +299,11 @@ DWORD AbSocket::GetFlags() {
 }
 
 char* AbSocket::GetBuffer() {
-  if (bufferStart_ != 0) {
-    std::memmove(buffer_, buffer_ + bufferStart_, bufferedCount_);
-    bufferStart_ = 0;
-  }
   return buffer_;
 }
 
 AbSocket& AbSocket::ClearBuffer() {
   bufferedCount_ = 0;
-  bufferStart_ = 0;
   return *this;
 }
 
@@ -345,9 +335,11 @@ AbSocket* AbSocket::NewInstance(int type, SOCKET handle, DWORD flags) {
   return new AbSocket(type, handle, flags);
 }
 
+/* What stays moves to the front: a pointer kept from GetBuffer always sees
+** the buffered bytes. */
 void AbSocket::Consume(int n) {
   bufferedCount_ -= n;
-  bufferStart_ = bufferedCount_ != 0 ? bufferStart_ + n : 0;
+  if (bufferedCount_ != 0) std::memmove(buffer_, buffer_ + n, bufferedCount_);
 }
 
 SOCKET AbSocket::LoadHandle() {

@@ -21,6 +21,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <unordered_set>
 
 #include "platform/posix/standin.h"
 
@@ -215,6 +217,44 @@ bool Started() {
   return startupCount.load(std::memory_order_relaxed) > 0;
 }
 
+/* Connections that were reset. Windows goes on failing every receive on
+** such a connection with 10054, where POSIX reports the reset once and an
+** orderly end after it; so the stand-in keeps the mark until the socket is
+** closed. The count lets the calls skip the lock while nothing is marked. */
+class ResetConnections {
+ public:
+  void Mark(int fd) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (fds_.insert(fd).second) count_.fetch_add(1, std::memory_order_release);
+  }
+  void Forget(int fd) {
+    if (count_.load(std::memory_order_acquire) == 0) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (fds_.erase(fd)) count_.fetch_sub(1, std::memory_order_release);
+  }
+  bool Has(int fd) {
+    if (count_.load(std::memory_order_acquire) == 0) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fds_.count(fd) != 0;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unordered_set<int> fds_;
+  std::atomic<int> count_{0};
+};
+
+ResetConnections& Resets() {
+  static ResetConnections* resets = new ResetConnections;  // outlives static destructors
+  return *resets;
+}
+
+/* Fails a send or receive on fd with errno's error, marking a reset. */
+int FailTransfer(int fd) {
+  if (errno == ECONNRESET) Resets().Mark(fd);
+  return FailErrno();
+}
+
 /* A new descriptor made fit to hand out: never 0 and never raising SIGPIPE. */
 int Adopt(int fd) {
   if (fd == 0) {
@@ -227,6 +267,7 @@ int Adopt(int fd) {
     }
     fd = moved;
   }
+  Resets().Forget(fd);
 #ifdef SO_NOSIGPIPE
   int one = 1;
   ::setsockopt(fd, posix::kSolSocket, SO_NOSIGPIPE, &one, sizeof one);
@@ -341,6 +382,7 @@ SOCKET socket(int af, int type, int protocol) {
 int closesocket(SOCKET s) {
   int fd = Fd(s);
   if (fd < 0) return Fail(WSAENOTSOCK);
+  Resets().Forget(fd);
   if (::close(fd) != 0 && errno != EINTR) return FailErrno();
   return 0;
 }
@@ -414,7 +456,7 @@ int send(SOCKET s, const char* buf, int len, int flags) {
   do {
     sent = ::send(fd, buf, static_cast<size_t>(len), posixFlags);
   } while (sent < 0 && errno == EINTR);
-  if (sent < 0) return FailErrno();
+  if (sent < 0) return FailTransfer(fd);
   return static_cast<int>(sent);
 }
 
@@ -423,6 +465,7 @@ int recv(SOCKET s, char* buf, int len, int flags) {
   if (fd < 0) return Fail(WSAENOTSOCK);
   if (len < 0 || (!buf && len > 0)) return Fail(WSAEFAULT);
   if (flags & ~(MSG_OOB | MSG_PEEK | MSG_WAITALL)) return Fail(WSAEOPNOTSUPP);
+  if (Resets().Has(fd)) return Fail(WSAECONNRESET);
   int posixFlags = 0;
   if (flags & MSG_OOB) posixFlags |= posix::kMsgOob;
   if (flags & MSG_PEEK) posixFlags |= posix::kMsgPeek;
@@ -431,7 +474,7 @@ int recv(SOCKET s, char* buf, int len, int flags) {
   do {
     received = ::recv(fd, buf, static_cast<size_t>(len), posixFlags);
   } while (received < 0 && errno == EINTR);
-  if (received < 0) return FailErrno();
+  if (received < 0) return FailTransfer(fd);
   return static_cast<int>(received);
 }
 
@@ -456,10 +499,29 @@ int shutdown(SOCKET s, int how) {
   return 0;
 }
 
+namespace {
+
+/* Windows' sense of ready for the sets of select (read, write, except):
+** readable includes a closed or reset connection; a failed connect is
+** exceptional, not writable; urgent data is exceptional. */
+bool ReadyFor(int set, short revents) {
+  switch (set) {
+    case 0:
+      return (revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+    case 1:
+      return (revents & POLLOUT) && !(revents & POLLERR);
+    default:
+      return (revents & (POLLPRI | POLLERR)) != 0;
+  }
+}
+
+}  // namespace
+
 int select(int, fd_set* readfds, fd_set* writefds, fd_set* exceptfds, const ::timeval* timeout) {
   fd_set* sets[3] = {readfds, writefds, exceptfds};
   const short events[3] = {POLLIN, POLLOUT, POLLPRI};
   pollfd fds[3 * FD_SETSIZE];
+  int descriptors[3 * FD_SETSIZE];  // fds[j] may be switched off; this keeps its number
   int count = 0;
   for (int k = 0; k < 3; ++k) {
     if (!sets[k]) continue;
@@ -468,26 +530,47 @@ int select(int, fd_set* readfds, fd_set* writefds, fd_set* exceptfds, const ::ti
       int fd = Fd(sets[k]->fd_array[i]);
       if (fd < 0) return Fail(WSAENOTSOCK);
       int j = 0;
-      while (j < count && fds[j].fd != fd) ++j;
-      if (j == count) fds[count++] = {fd, 0, 0};
+      while (j < count && descriptors[j] != fd) ++j;
+      if (j == count) {
+        descriptors[count] = fd;
+        fds[count++] = {fd, 0, 0};
+      }
       fds[j].events |= events[k];
     }
   }
   if (count == 0) return Fail(WSAEINVAL);
 
+  using Clock = std::chrono::steady_clock;
   int timeoutMs = -1;
   if (timeout) {
     if (timeout->tv_sec < 0 || timeout->tv_usec < 0) return Fail(WSAEINVAL);
     long long ms = static_cast<long long>(timeout->tv_sec) * 1000 + (timeout->tv_usec + 999) / 1000;
     timeoutMs = ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
   }
-  if (PollFor(fds, count, timeoutMs) < 0) return FailErrno();
-  for (int j = 0; j < count; ++j) {
-    if (fds[j].revents & POLLNVAL) return Fail(WSAENOTSOCK);
+  Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    int polled = PollFor(fds, count, timeoutMs);
+    if (polled < 0) return FailErrno();
+    bool ready = false;
+    for (int j = 0; j < count; ++j) {
+      if (fds[j].revents & POLLNVAL) return Fail(WSAENOTSOCK);
+      for (int k = 0; k < 3; ++k) {
+        if ((fds[j].events & events[k]) && ReadyFor(k, fds[j].revents)) ready = true;
+      }
+    }
+    if (ready || polled == 0) break;
+    // Only events that Windows does not report in the sets asked for (a
+    // failed connect watched for writing alone, say): those sockets sit out
+    // the rest of the wait, which goes on for the time left.
+    for (int j = 0; j < count; ++j) {
+      if (fds[j].revents) fds[j].fd = -1;
+    }
+    if (timeoutMs > 0) {
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      timeoutMs = left > 0 ? static_cast<int>(left) : 0;
+    }
   }
 
-  // Windows' sense of ready: readable includes a closed or reset connection;
-  // a failed connect is exceptional, not writable; urgent data is exceptional.
   int total = 0;
   for (int k = 0; k < 3; ++k) {
     if (!sets[k]) continue;
@@ -495,12 +578,8 @@ int select(int, fd_set* readfds, fd_set* writefds, fd_set* exceptfds, const ::ti
     for (u_int i = 0; i < sets[k]->fd_count; ++i) {
       int fd = Fd(sets[k]->fd_array[i]);
       int j = 0;
-      while (fds[j].fd != fd) ++j;
-      short revents = fds[j].revents;
-      bool ready = k == 0   ? (revents & (POLLIN | POLLHUP | POLLERR)) != 0
-                   : k == 1 ? (revents & POLLOUT) && !(revents & POLLERR)
-                            : (revents & (POLLPRI | POLLERR)) != 0;
-      if (ready) sets[k]->fd_array[kept++] = sets[k]->fd_array[i];
+      while (descriptors[j] != fd) ++j;
+      if (ReadyFor(k, fds[j].revents)) sets[k]->fd_array[kept++] = sets[k]->fd_array[i];
     }
     sets[k]->fd_count = kept;
     total += static_cast<int>(kept);

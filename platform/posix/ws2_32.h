@@ -17,8 +17,10 @@
 ** - fd_set is the Windows one (a count and an array of up to FD_SETSIZE
 **   sockets); select waits with poll(), so any descriptor number works.
 **   A failed non-blocking connect is reported in the exception set, never
-**   as writable, as on Windows.
-** - No send raises SIGPIPE; writing to a reset connection fails with 10054.
+**   as writable, as on Windows; a socket ready only in a way that the sets
+**   asked for do not report does not end the wait.
+** - No send raises SIGPIPE; writing to a reset connection fails with 10054,
+**   and so does every receive after a reset, until the socket is closed.
 ** - gethostbyname first consults the hosts file named by the setting
 **   ws2_32.hosts in the stand-in's standin.conf (lines of "address name
 **   alias...", '#' starts a comment; IPv4 addresses only, in file order,
