@@ -12,7 +12,9 @@
 ** Every call is one transaction (BEGIN IMMEDIATE for the calls that write),
 ** on a connection per process kept open between calls. The database runs in
 ** WAL mode with a busy timeout, so readers never wait for writers and
-** writers queue. The connection is closed before fork() and reopened on
+** writers queue. An enumeration by index continues from where the handle's
+** previous call stopped while nothing has changed, so that listing a key is
+** linear in its size. The connection is closed before fork() and reopened on
 ** demand, so that a child never inherits it, and reopened when the root
 ** directory (ZU_WIN32_ROOT) changes.
 */
@@ -23,6 +25,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -107,6 +110,26 @@ struct OpenKey {
   int database;  // index into Registry::databases
 };
 
+/* Where the last enumeration call on a handle stopped: the call for the
+** next index continues after that row instead of counting rows from the
+** first, so that a whole enumeration is linear. It holds only while the
+** database is unchanged since (same data version and own change count);
+** otherwise the index is counted afresh. */
+struct EnumCursor {
+  bool valid = false;
+  int database = -1;
+  int64_t key = 0;
+  DWORD index = 0;
+  std::string fold;  // subkeys: the name in the order they list in
+  int64_t seq = 0;   // values: the value's place in their order
+  int64_t dataVersion = 0;
+  int64_t changes = 0;
+};
+struct HandleCursors {
+  EnumCursor subKeys;
+  EnumCursor values;
+};
+
 /* The process's registry state: the connection, its cached statements and
 ** the open handles. All of it is used under the mutex. */
 struct Registry {
@@ -117,12 +140,14 @@ struct Registry {
   std::vector<std::string> databases;  // every database path used so far
   std::unordered_map<const char*, sqlite3_stmt*> statements;
   std::unordered_map<uintptr_t, OpenKey> handles;
+  std::unordered_map<uintptr_t, HandleCursors> cursors;  // by handle, roots included
   uintptr_t nextHandle = 0x1000;
   int64_t rootIds[std::size(kRoots)] = {};
 
   void Disconnect() {
     for (auto& [sql, statement] : statements) sqlite3_finalize(statement);
     statements.clear();
+    cursors.clear();  // their versions belong to this connection
     if (db) sqlite3_close(db);
     db = nullptr;
     database = -1;
@@ -277,6 +302,29 @@ class Session {
     return ERROR_SUCCESS;
   }
 
+  /* The enumeration cursor of a handle. */
+  EnumCursor& Cursor(HKEY hKey, bool subKeys) {
+    HandleCursors& cursors = registry_.cursors[reinterpret_cast<uintptr_t>(hKey)];
+    return subKeys ? cursors.subKeys : cursors.values;
+  }
+
+  /* What tells whether the database changed since a cursor was left: the
+  ** data version (commits of other connections) and this connection's own
+  ** change count. False on a database failure. */
+  bool Version(int64_t* dataVersion, int64_t* changes) {
+    sqlite3_stmt* s = Statement("PRAGMA data_version");
+    if (!s || sqlite3_step(s) != SQLITE_ROW) {
+      if (s) sqlite3_reset(s);
+      return false;
+    }
+    *dataVersion = sqlite3_column_int64(s, 0);
+    sqlite3_reset(s);
+    *changes = sqlite3_total_changes64(registry_.db);
+    return true;
+  }
+
+  int Database() const { return registry_.database; }
+
   bool IsRoot(int64_t id) const {
     for (int64_t root : registry_.rootIds) {
       if (root == id) return true;
@@ -317,6 +365,28 @@ class Session {
     return sqlite3_exec(registry_.db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
   }
 
+  /* Puts the database in WAL mode. Processes that open a fresh file at the
+  ** same moment find it locked by each other's switch, which SQLite reports
+  ** at once rather than through the busy handler: the switch is tried again
+  ** until the busy time-out. */
+  bool SwitchToWal() {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+    for (int attempt = 1;; ++attempt) {
+      sqlite3_stmt* s = nullptr;
+      int rc = sqlite3_prepare_v2(registry_.db, "PRAGMA journal_mode=WAL", -1, &s, nullptr);
+      if (rc == SQLITE_OK) rc = sqlite3_step(s);
+      bool wal =
+          rc == SQLITE_ROW &&
+          sqlite3_stricmp(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), "wal") == 0;
+      sqlite3_finalize(s);
+      if (wal) return true;
+      bool locked = rc == SQLITE_BUSY || rc == SQLITE_LOCKED || rc == SQLITE_ROW;
+      if (!locked || Clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(attempt < 20 ? attempt : 20));
+    }
+  }
+
   /* Opens the database of the current root unless it is open already. */
   LSTATUS Connect() {
     static std::once_flag forkHandlers;
@@ -334,8 +404,7 @@ class Session {
     }
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     registry_.db = db;
-    if (!Exec("PRAGMA journal_mode=WAL") || !Exec("PRAGMA synchronous=NORMAL") ||
-        !Exec("BEGIN IMMEDIATE")) {
+    if (!SwitchToWal() || !Exec("PRAGMA synchronous=NORMAL") || !Exec("BEGIN IMMEDIATE")) {
       registry_.Disconnect();
       return ERROR_CANTOPEN;
     }
@@ -383,20 +452,63 @@ class ResetOnExit {
   sqlite3_stmt*& statement_;
 };
 
-/* Steps an enumeration query (?1 the key, ?2 the index) to the row at
-** index of the key behind hKey. */
-LSTATUS EnumerationRow(Session& session, HKEY hKey, REGSAM need, const char* sql, DWORD index,
-                       sqlite3_stmt*& row) {
-  int64_t id;
+/* The two queries of an enumeration (?1 the key): one that counts ?2 rows
+** from the first, one that takes the row after the position ?2 of the
+** previous one; both give the position in their last column. */
+struct Enumeration {
+  bool subKeys;
+  const char* byIndex;
+  const char* afterPosition;
+};
+
+const Enumeration kSubKeys = {
+    true, "SELECT name, written, fold FROM key WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2",
+    "SELECT name, written, fold FROM key WHERE parent = ?1 AND fold > ?2 ORDER BY fold LIMIT 1"};
+const Enumeration kValues = {
+    false, "SELECT name, type, data, seq FROM value WHERE key = ?1 ORDER BY seq LIMIT 1 OFFSET ?2",
+    "SELECT name, type, data, seq FROM value WHERE key = ?1 AND seq > ?2 ORDER BY seq LIMIT 1"};
+
+/* Steps an enumeration to the row at index of the key behind hKey,
+** continuing from the handle's cursor when it stands just before it. */
+LSTATUS EnumerationRow(Session& session, HKEY hKey, REGSAM need, const Enumeration& query,
+                       DWORD index, sqlite3_stmt*& row) {
+  int64_t id, dataVersion, changes;
   LSTATUS rc = session.Resolve(hKey, need, &id);
   if (rc != ERROR_SUCCESS) return rc;
-  row = session.Statement(sql);
+  if (!session.Version(&dataVersion, &changes)) return ERROR_REGISTRY_IO_FAILED;
+  EnumCursor& cursor = session.Cursor(hKey, query.subKeys);
+  bool follow = cursor.valid && index > 0 && cursor.index == index - 1 &&
+                cursor.database == session.Database() && cursor.key == id &&
+                cursor.dataVersion == dataVersion && cursor.changes == changes;
+  cursor.valid = false;
+  row = session.Statement(follow ? query.afterPosition : query.byIndex);
   if (!row) return ERROR_REGISTRY_IO_FAILED;
   sqlite3_bind_int64(row, 1, id);
-  sqlite3_bind_int64(row, 2, index);
+  if (!follow) {
+    sqlite3_bind_int64(row, 2, index);
+  } else if (query.subKeys) {
+    sqlite3_bind_blob(row, 2, cursor.fold.data(), static_cast<int>(cursor.fold.size()),
+                      SQLITE_STATIC);
+  } else {
+    sqlite3_bind_int64(row, 2, cursor.seq);
+  }
   int step = sqlite3_step(row);
   if (step == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
-  return step == SQLITE_ROW ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
+  if (step != SQLITE_ROW) return ERROR_REGISTRY_IO_FAILED;
+  int last = sqlite3_column_count(row) - 1;
+  if (query.subKeys) {
+    const char* fold = static_cast<const char*>(sqlite3_column_blob(row, last));
+    cursor.fold.assign(fold ? fold : "", static_cast<size_t>(sqlite3_column_bytes(row, last)));
+  } else {
+    cursor.seq = sqlite3_column_int64(row, last);
+  }
+  cursor.valid = true;
+  cursor.database = session.Database();
+  cursor.key = id;
+  cursor.index = index;
+  cursor.dataVersion = dataVersion;
+  cursor.changes = changes;
+  return ERROR_SUCCESS;
 }
 
 /* A name column into a caller's buffer of *size characters; *size becomes
@@ -484,6 +596,7 @@ LSTATUS RegCloseKey(HKEY hKey) {
   }
   Registry& registry = State();
   std::lock_guard<std::mutex> lock(registry.mutex);
+  registry.cursors.erase(reinterpret_cast<uintptr_t>(hKey));
   return registry.handles.erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS
                                                                    : ERROR_INVALID_HANDLE;
 }
@@ -575,10 +688,7 @@ LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
   Session session(false);
   sqlite3_stmt* row = nullptr;
   ResetOnExit resetLater(row);
-  LSTATUS rc = EnumerationRow(
-      session, hKey, KEY_ENUMERATE_SUB_KEYS,
-      "SELECT name, written FROM key WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2", dwIndex,
-      row);
+  LSTATUS rc = EnumerationRow(session, hKey, KEY_ENUMERATE_SUB_KEYS, kSubKeys, dwIndex, row);
   if (rc != ERROR_SUCCESS) return rc;
   rc = CopyName(row, 0, lpName, lpcchName);
   if (lpClass && lpcchClass && *lpcchClass > 0) lpClass[0] = 0;
@@ -597,10 +707,7 @@ LSTATUS RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcch
   Session session(false);
   sqlite3_stmt* row = nullptr;
   ResetOnExit resetLater(row);
-  LSTATUS rc = EnumerationRow(
-      session, hKey, KEY_QUERY_VALUE,
-      "SELECT name, type, data FROM value WHERE key = ?1 ORDER BY seq LIMIT 1 OFFSET ?2", dwIndex,
-      row);
+  LSTATUS rc = EnumerationRow(session, hKey, KEY_QUERY_VALUE, kValues, dwIndex, row);
   if (rc != ERROR_SUCCESS) return rc;
   rc = CopyName(row, 0, lpValueName, lpcchValueName);
   if (lpType) *lpType = static_cast<DWORD>(sqlite3_column_int64(row, 1));

@@ -212,6 +212,64 @@ TEST_F(Registry, CopyMergesTreesAndStopsInsideItself) {
   for (HKEY key : {source, sub, target, inside}) RegCloseKey(key);
 }
 
+/* Name index of key's subkeys or values, or "error N". */
+std::string NameAt(HKEY key, DWORD index, bool subKeys) {
+  char name[256];
+  DWORD size = sizeof name;
+  LONG rc = subKeys ? RegEnumKeyExA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr)
+                    : RegEnumValueA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr);
+  return rc ? "error " + std::to_string(rc) : std::string(name, size);
+}
+
+// An enumeration by index sees changes made between its calls, by this
+// process or another, as if each call counted from the first name.
+TEST_F(Registry, EnumerationSeesChangesBetweenCalls) {
+  HKEY key = Create(HKEY_CURRENT_USER, "Enum");
+  for (const char* name : {"k0", "k1", "k2", "k3", "k4"}) {
+    RegCloseKey(Create(key, name));
+    ASSERT_EQ(Set(key, name, name), 0);
+  }
+  HKEY other = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Enum", 0, KEY_READ, &other), 0);
+  EXPECT_EQ(NameAt(key, 0, false), "k0");
+  EXPECT_EQ(NameAt(key, 1, false), "k1");
+  EXPECT_EQ(NameAt(other, 0, false), "k0");  // another handle, another place
+  EXPECT_EQ(NameAt(key, 2, false), "k2");
+  ASSERT_EQ(RegDeleteValueA(key, "k1"), 0);
+  EXPECT_EQ(NameAt(key, 3, false), "k4");
+  EXPECT_EQ(NameAt(key, 4, false), "error 259");
+
+  // The other process starts first and writes when told, while this one
+  // keeps its connection.
+  int gate[2];
+  ASSERT_EQ(pipe(gate), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(gate[1]);
+    char byte;
+    while (read(gate[0], &byte, 1) > 0) {
+    }
+    HKEY first = nullptr;
+    _exit(RegCreateKeyExA(HKEY_CURRENT_USER, "Enum\\a", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                          &first, nullptr) == 0
+              ? 0
+              : 1);
+  }
+  close(gate[0]);
+  EXPECT_EQ(NameAt(key, 0, true), "k0");
+  EXPECT_EQ(NameAt(key, 1, true), "k1");
+  close(gate[1]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(NameAt(key, 2, true), "k1");
+  EXPECT_EQ(NameAt(key, 3, true), "k2");
+  EXPECT_EQ(Names(key, true), (Strings{"a", "k0", "k1", "k2", "k3", "k4"}));
+  RegCloseKey(other);
+  RegCloseKey(key);
+}
+
 // Two processes add values to one key and subkeys to one parent at the
 // same time; every write of both arrives.
 TEST_F(Registry, TwoProcessesShareOneFile) {
@@ -246,6 +304,42 @@ TEST_F(Registry, TwoProcessesShareOneFile) {
   EXPECT_EQ(Names(shared, false).size(), 2u * kWrites);
   EXPECT_EQ(Names(shared, true).size(), 2u * kWrites);
   RegCloseKey(shared);
+}
+
+// Processes that open a fresh root at the same moment each set it up or
+// wait for the one that does; none fails.
+TEST_F(Registry, ProcessesStartingOnAFreshRootTogether) {
+  const int kRounds = 30;
+  const int kProcesses = 4;
+  int failures = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    TempDir fresh;
+    setenv("ZU_WIN32_ROOT", fresh.path().c_str(), 1);
+    int gate[2];
+    ASSERT_EQ(pipe(gate), 0);
+    pid_t children[kProcesses];
+    for (pid_t& child : children) {
+      child = fork();
+      ASSERT_GE(child, 0);
+      if (child != 0) continue;
+      close(gate[1]);
+      char byte;
+      while (read(gate[0], &byte, 1) > 0) {
+      }
+      HKEY key = nullptr;
+      LONG rc = RegCreateKeyExA(HKEY_CURRENT_USER, "Race", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                &key, nullptr);
+      _exit(rc == 0 ? 0 : 1);
+    }
+    close(gate[0]);
+    close(gate[1]);  // all of them start now
+    for (pid_t child : children) {
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      failures += !(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+  }
+  EXPECT_EQ(failures, 0);
 }
 
 TEST_F(Registry, RenameKeyIsFoundByNameUnlessSwitchedOff) {
