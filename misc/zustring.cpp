@@ -170,7 +170,9 @@ zustring& zustring::Append(const zustring& other) {
   return *this;
 }
 
-zustring& zustring::Append(const char* s, int n) {
+/* Append when the bytes do not simply fit: no block, a shared one, growth,
+** or a count to measure. */
+zustring& zustring::AppendOther(const char* s, int n) {
   if (n <= 0) n = s ? static_cast<int>(std::strlen(s)) : 0;
   if (block_) {
     AppendBytes(s, static_cast<unsigned>(n));

@@ -19,6 +19,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/win32.h"
 
@@ -51,7 +52,18 @@ class zustring {
   int ToInt() const;
 
   zustring& Append(const zustring& other);
-  zustring& Append(const char* s, int n);
+  zustring& Append(const char* s, int n) {
+    // The common case inline: bytes that fit a block of one's own.
+    if (block_ && n > 0 && static_cast<unsigned>(n) <= Capacity() - block_->length &&
+        ReadAcquire(&block_->refCount) == 1) {
+      char* end = block_->Text() + block_->length;
+      std::memmove(end, s, static_cast<unsigned>(n));
+      end[n] = 0;
+      block_->length += static_cast<unsigned>(n);
+      return *this;
+    }
+    return AppendOther(s, n);
+  }
   zustring& operator+=(const zustring& other) { return Append(other); }
   zustring& operator+=(const char* s) { return Append(s, 0); }
   zustring operator+(const char* s) const;
@@ -114,6 +126,7 @@ class zustring {
   unsigned Capacity() const { return block_->blockSize - 20; }
   void Grow(unsigned newLength);
   void AppendBytes(const char* s, unsigned n);
+  zustring& AppendOther(const char* s, int n);
 
   Block* block_ = nullptr;
 };
