@@ -151,6 +151,8 @@ class ParamListBase {
   void Append(ParamLoader* element);
 
  private:
+  void ReserveFor(int n);
+
   ParamLoader** items_ = nullptr;
   int32_t count_ = 0;
   int32_t capacity_ = 0;
