@@ -221,9 +221,10 @@ std::string NameAt(HKEY key, DWORD index, bool subKeys) {
   return rc ? "error " + std::to_string(rc) : std::string(name, size);
 }
 
-// An enumeration by index sees changes made between its calls, by this
-// process or another, as if each call counted from the first name.
-TEST_F(Registry, EnumerationSeesChangesBetweenCalls) {
+// Reads and enumerations by index see changes made between their calls, by
+// this process or another; an enumeration as if each call counted from the
+// first name.
+TEST_F(Registry, ReadsSeeChangesBetweenCalls) {
   HKEY key = Create(HKEY_CURRENT_USER, "Enum");
   for (const char* name : {"k0", "k1", "k2", "k3", "k4"}) {
     RegCloseKey(Create(key, name));
@@ -251,18 +252,21 @@ TEST_F(Registry, EnumerationSeesChangesBetweenCalls) {
     while (read(gate[0], &byte, 1) > 0) {
     }
     HKEY first = nullptr;
-    _exit(RegCreateKeyExA(HKEY_CURRENT_USER, "Enum\\a", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                          &first, nullptr) == 0
-              ? 0
-              : 1);
+    bool ok = RegCreateKeyExA(HKEY_CURRENT_USER, "Enum\\a", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &first, nullptr) == 0 &&
+              Set(key, "k2", "new") == 0;
+    _exit(ok ? 0 : 1);
   }
   close(gate[0]);
   EXPECT_EQ(NameAt(key, 0, true), "k0");
   EXPECT_EQ(NameAt(key, 1, true), "k1");
+  EXPECT_EQ(Query(key, "k2"), "1:k2");
+  EXPECT_EQ(Query(key, "k2"), "1:k2");
   close(gate[1]);
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Query(key, "k2"), "1:new");
   EXPECT_EQ(NameAt(key, 2, true), "k1");
   EXPECT_EQ(NameAt(key, 3, true), "k2");
   EXPECT_EQ(Names(key, true), (Strings{"a", "k0", "k1", "k2", "k3", "k4"}));
