@@ -282,7 +282,7 @@ int XmlDecodeReference(const char* ampersand, unsigned char* byte) {
       return static_cast<int>(named.length);
     }
   }
-  if (ampersand[1] != '#') return -6;
+  if (ampersand[1] != '#') return kXmlUnknownReference;
   bool hex = ampersand[2] == 'x';
   const char* p = ampersand + (hex ? 3 : 2);
   unsigned value = 0;
@@ -296,10 +296,10 @@ int XmlDecodeReference(const char* ampersand, unsigned char* byte) {
     } else if (hex && c >= 'A' && c <= 'F') {
       digit = static_cast<unsigned>(c - 'A' + 10);
     } else {
-      return hex ? -2 : -4;
+      return hex ? kXmlNotHexDigit : kXmlNotDecimalDigit;
     }
     value = value * (hex ? 16 : 10) + digit;
-    if (value > 255) return hex ? -3 : -5;
+    if (value > 255) return hex ? kXmlHexAbove255 : kXmlDecimalAbove255;
   }
   *byte = static_cast<unsigned char>(value);
   return static_cast<int>(p - ampersand) + (*p == ';' ? 1 : 0);

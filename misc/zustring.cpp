@@ -232,6 +232,9 @@ void zustring::SetLength(int n) {
 ** thread, so that threads may format at the same time. */
 static thread_local char formatScratch[4096];
 
+/* Texts this long or longer are not measured: FormattedLength gives -1. */
+static constexpr unsigned kMaxFormatted = 4u << 20;
+
 int zustring::FormattedLength(char* buffer, unsigned size, const char* fmt, va_list args) {
   va_list pass;
   int r;
@@ -245,7 +248,7 @@ int zustring::FormattedLength(char* buffer, unsigned size, const char* fmt, va_l
   r = _vsnprintf(formatScratch, sizeof formatScratch, fmt, pass);
   va_end(pass);
   if (r >= 0) return r;
-  for (unsigned tempSize = sizeof formatScratch; r < 0 && tempSize < 4194304u;) {
+  for (unsigned tempSize = sizeof formatScratch; r < 0 && tempSize < kMaxFormatted;) {
     tempSize *= 2;
     char* temp = static_cast<char*>(std::malloc(tempSize));
     if (!temp) throw std::bad_alloc();
@@ -298,7 +301,7 @@ int zustring::AppendFormatV(const char* fmt, va_list args) {
   if (block_) {
     MakeUnique();
     unsigned length = block_->length;
-    unsigned room = block_->blockSize - (length + 20);
+    unsigned room = block_->blockSize - (length + kOverhead);
     r = FormattedLength(block_->Text() + length, room, fmt, args);
     if (r >= 0 && static_cast<unsigned>(r) < room) {
       block_->length = length + static_cast<unsigned>(r);
@@ -351,8 +354,9 @@ zustring zustring::ToUpper() const {
   return result;
 }
 
-/* Control characters, space and every byte from 0x80 up are blank. */
-static bool IsBlank(char c) {
+/* What Trim removes: control characters, space and every byte from 0x80 up
+** (the bytes that are at most 32 when read as signed). */
+static bool IsControlSpaceOrHigh(char c) {
   return static_cast<signed char>(c) <= 32;
 }
 
@@ -360,11 +364,11 @@ zustring zustring::Trim() const {
   if (IsEmpty()) return zustring();
   const char* text = block_->Text();
   unsigned length = block_->length;
-  if (!IsBlank(text[0]) && !IsBlank(text[length - 1])) return *this;
+  if (!IsControlSpaceOrHigh(text[0]) && !IsControlSpaceOrHigh(text[length - 1])) return *this;
   unsigned first = 0;
-  while (first < length && IsBlank(text[first])) ++first;
+  while (first < length && IsControlSpaceOrHigh(text[first])) ++first;
   unsigned end = length;
-  while (end > first && IsBlank(text[end - 1])) --end;
+  while (end > first && IsControlSpaceOrHigh(text[end - 1])) --end;
   if (end == first) return zustring();
   return zustring(text + first, end - first);
 }

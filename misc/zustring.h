@@ -119,11 +119,14 @@ class zustring {
   };
   static constexpr unsigned kHeader = sizeof(Block);
   static constexpr unsigned kSlack = 24;  // header, terminator and spare bytes of a new block
+  /* What a block holds besides its text at most: the header and four bytes
+  ** (the terminator among them), so the text may reach blockSize - 20. */
+  static constexpr unsigned kOverhead = kHeader + 4;
 
   static Block* AllocBlock(unsigned size);
   static Block* NewBlock(const char* s, unsigned n);
   static void Release(Block* block);
-  unsigned Capacity() const { return block_->blockSize - 20; }
+  unsigned Capacity() const { return block_->blockSize - kOverhead; }
   void Grow(unsigned newLength);
   void AppendBytes(const char* s, unsigned n);
   zustring& AppendOther(const char* s, int n);
