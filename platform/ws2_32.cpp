@@ -38,22 +38,9 @@ constexpr int kMsgPeek = MSG_PEEK;
 constexpr int kMsgDontRoute = MSG_DONTROUTE;
 constexpr int kMsgWaitAll = MSG_WAITALL;
 constexpr int kSolSocket = SOL_SOCKET;
-constexpr int kSoDebug = SO_DEBUG;
-constexpr int kSoAcceptConn = SO_ACCEPTCONN;
 constexpr int kSoReuseAddr = SO_REUSEADDR;
 constexpr int kSoKeepAlive = SO_KEEPALIVE;
-constexpr int kSoDontRoute = SO_DONTROUTE;
-constexpr int kSoBroadcast = SO_BROADCAST;
-constexpr int kSoLinger = SO_LINGER;
-constexpr int kSoOobInline = SO_OOBINLINE;
-constexpr int kSoSndBuf = SO_SNDBUF;
-constexpr int kSoRcvBuf = SO_RCVBUF;
-constexpr int kSoSndTimeo = SO_SNDTIMEO;
-constexpr int kSoRcvTimeo = SO_RCVTIMEO;
 constexpr int kSoError = SO_ERROR;
-constexpr int kSoType = SO_TYPE;
-constexpr int kTcpNoDelay = TCP_NODELAY;
-constexpr unsigned long kFionRead = FIONREAD;
 }  // namespace posix
 
 #undef AF_UNSPEC
@@ -74,24 +61,10 @@ constexpr unsigned long kFionRead = FIONREAD;
 #undef MSG_DONTROUTE
 #undef MSG_WAITALL
 #undef SOL_SOCKET
-#undef SO_DEBUG
-#undef SO_ACCEPTCONN
 #undef SO_REUSEADDR
 #undef SO_KEEPALIVE
-#undef SO_DONTROUTE
-#undef SO_BROADCAST
-#undef SO_LINGER
-#undef SO_OOBINLINE
-#undef SO_SNDBUF
-#undef SO_RCVBUF
-#undef SO_SNDTIMEO
-#undef SO_RCVTIMEO
 #undef SO_ERROR
-#undef SO_TYPE
-#undef TCP_NODELAY
-#undef FIONREAD
 #undef FIONBIO
-#undef SIOCATMARK
 #undef htons
 #undef ntohs
 #undef htonl
@@ -108,95 +81,61 @@ std::atomic<int> startupCount{0};
 
 constexpr int kMaxAddresses = 35;  // as many as a Windows hostent carries
 
+/* C library errors and the WSA numbers they become; anything else is
+** WSAEINVAL. */
+struct ErrnoNumber {
+  int error;
+  int wsa;
+};
+const ErrnoNumber kErrnoNumbers[] = {
+    {EINTR, WSAEINTR},
+    {EBADF, WSAENOTSOCK},
+    {EACCES, WSAEACCES},
+    {EPERM, WSAEACCES},
+    {EFAULT, WSAEFAULT},
+    {EINVAL, WSAEINVAL},
+    {EMFILE, WSAEMFILE},
+    {ENFILE, WSAEMFILE},
+    {EAGAIN, WSAEWOULDBLOCK},
+    {EWOULDBLOCK, WSAEWOULDBLOCK},
+    {EINPROGRESS, WSAEWOULDBLOCK},
+    {EALREADY, WSAEALREADY},
+    {ENOTSOCK, WSAENOTSOCK},
+    {EDESTADDRREQ, WSAEDESTADDRREQ},
+    {EMSGSIZE, WSAEMSGSIZE},
+    {EPROTOTYPE, WSAEPROTOTYPE},
+    {ENOPROTOOPT, WSAENOPROTOOPT},
+    {EPROTONOSUPPORT, WSAEPROTONOSUPPORT},
+    {ESOCKTNOSUPPORT, WSAESOCKTNOSUPPORT},
+    {EOPNOTSUPP, WSAEOPNOTSUPP},
+    {EPFNOSUPPORT, WSAEPFNOSUPPORT},
+    {EAFNOSUPPORT, WSAEAFNOSUPPORT},
+    {EADDRINUSE, WSAEADDRINUSE},
+    {EADDRNOTAVAIL, WSAEADDRNOTAVAIL},
+    {ENETDOWN, WSAENETDOWN},
+    {ENETUNREACH, WSAENETUNREACH},
+    {ENETRESET, WSAENETRESET},
+    {ECONNABORTED, WSAECONNABORTED},
+    {ECONNRESET, WSAECONNRESET},
+    {EPIPE, WSAECONNRESET},
+    {ENOBUFS, WSAENOBUFS},
+    {ENOMEM, WSAENOBUFS},
+    {EISCONN, WSAEISCONN},
+    {ENOTCONN, WSAENOTCONN},
+    {ESHUTDOWN, WSAESHUTDOWN},
+    {ETIMEDOUT, WSAETIMEDOUT},
+    {ECONNREFUSED, WSAECONNREFUSED},
+    {ELOOP, WSAELOOP},
+    {ENAMETOOLONG, WSAENAMETOOLONG},
+    {EHOSTDOWN, WSAEHOSTDOWN},
+    {EHOSTUNREACH, WSAEHOSTUNREACH},
+};
+
 int WsaErrorOf(int error) {
-  switch (error) {
-    case EINTR:
-      return WSAEINTR;
-    case EBADF:
-      return WSAENOTSOCK;
-    case EACCES:
-      return WSAEACCES;
-    case EPERM:
-      return WSAEACCES;
-    case EFAULT:
-      return WSAEFAULT;
-    case EINVAL:
-      return WSAEINVAL;
-    case EMFILE:
-      return WSAEMFILE;
-    case ENFILE:
-      return WSAEMFILE;
-    case EAGAIN:
-      return WSAEWOULDBLOCK;
-#if EWOULDBLOCK != EAGAIN
-    case EWOULDBLOCK:
-      return WSAEWOULDBLOCK;
-#endif
-    case EINPROGRESS:
-      return WSAEWOULDBLOCK;
-    case EALREADY:
-      return WSAEALREADY;
-    case ENOTSOCK:
-      return WSAENOTSOCK;
-    case EDESTADDRREQ:
-      return WSAEDESTADDRREQ;
-    case EMSGSIZE:
-      return WSAEMSGSIZE;
-    case EPROTOTYPE:
-      return WSAEPROTOTYPE;
-    case ENOPROTOOPT:
-      return WSAENOPROTOOPT;
-    case EPROTONOSUPPORT:
-      return WSAEPROTONOSUPPORT;
-    case ESOCKTNOSUPPORT:
-      return WSAESOCKTNOSUPPORT;
-    case EOPNOTSUPP:
-      return WSAEOPNOTSUPP;
-    case EPFNOSUPPORT:
-      return WSAEPFNOSUPPORT;
-    case EAFNOSUPPORT:
-      return WSAEAFNOSUPPORT;
-    case EADDRINUSE:
-      return WSAEADDRINUSE;
-    case EADDRNOTAVAIL:
-      return WSAEADDRNOTAVAIL;
-    case ENETDOWN:
-      return WSAENETDOWN;
-    case ENETUNREACH:
-      return WSAENETUNREACH;
-    case ENETRESET:
-      return WSAENETRESET;
-    case ECONNABORTED:
-      return WSAECONNABORTED;
-    case ECONNRESET:
-      return WSAECONNRESET;
-    case EPIPE:
-      return WSAECONNRESET;
-    case ENOBUFS:
-      return WSAENOBUFS;
-    case ENOMEM:
-      return WSAENOBUFS;
-    case EISCONN:
-      return WSAEISCONN;
-    case ENOTCONN:
-      return WSAENOTCONN;
-    case ESHUTDOWN:
-      return WSAESHUTDOWN;
-    case ETIMEDOUT:
-      return WSAETIMEDOUT;
-    case ECONNREFUSED:
-      return WSAECONNREFUSED;
-    case ELOOP:
-      return WSAELOOP;
-    case ENAMETOOLONG:
-      return WSAENAMETOOLONG;
-    case EHOSTDOWN:
-      return WSAEHOSTDOWN;
-    case EHOSTUNREACH:
-      return WSAEHOSTUNREACH;
-    default:
-      return WSAEINVAL;
+  for (const ErrnoNumber& row : kErrnoNumbers) {
+    if (row.error == error) return row.wsa;
   }
+  return WSAEINVAL;
 }
 
 /* Sets the thread's last error and gives the failure result. */
@@ -590,23 +529,12 @@ int select(int, fd_set* readfds, fd_set* writefds, fd_set* exceptfds, const ::ti
 int ioctlsocket(SOCKET s, LONG cmd, ULONG* argp) {
   int fd = Fd(s);
   if (fd < 0) return Fail(WSAENOTSOCK);
-  if (cmd != FIONBIO && cmd != FIONREAD && cmd != SIOCATMARK) return Fail(WSAEINVAL);
+  if (cmd != FIONBIO) return Fail(WSAEINVAL);
   if (!argp) return Fail(WSAEFAULT);
-  if (cmd == FIONBIO) {
-    int flags = fcntl(fd, F_GETFL);
-    if (flags < 0) return FailErrno();
-    flags = *argp ? flags | O_NONBLOCK : flags & ~O_NONBLOCK;
-    if (fcntl(fd, F_SETFL, flags) != 0) return FailErrno();
-  } else if (cmd == FIONREAD) {
-    int waiting = 0;
-    if (::ioctl(fd, posix::kFionRead, &waiting) != 0) return FailErrno();
-    *argp = static_cast<ULONG>(waiting);
-  } else {
-    // TRUE when no urgent data waits to be read.
-    pollfd entry = {fd, POLLPRI, 0};
-    if (PollFor(&entry, 1, 0) < 0) return FailErrno();
-    *argp = (entry.revents & POLLPRI) ? 0 : 1;
-  }
+  int flags = fcntl(fd, F_GETFL);
+  if (flags < 0) return FailErrno();
+  flags = *argp ? flags | O_NONBLOCK : flags & ~O_NONBLOCK;
+  if (fcntl(fd, F_SETFL, flags) != 0) return FailErrno();
   return 0;
 }
 
@@ -643,128 +571,17 @@ int WSAIoctl(SOCKET s, DWORD code, LPVOID inBuffer, DWORD inSize, LPVOID, DWORD,
   return 0;
 }
 
-namespace {
-
-enum class OptionKind { kInt, kLinger, kMilliseconds, kError, kType };
-
-struct SocketOption {
-  int level;
-  int name;
-  int posixLevel;
-  int posixName;
-  OptionKind kind;
-};
-
-const SocketOption kOptions[] = {
-    {SOL_SOCKET, SO_DEBUG, posix::kSolSocket, posix::kSoDebug, OptionKind::kInt},
-    {SOL_SOCKET, SO_ACCEPTCONN, posix::kSolSocket, posix::kSoAcceptConn, OptionKind::kInt},
-    {SOL_SOCKET, SO_REUSEADDR, posix::kSolSocket, posix::kSoReuseAddr, OptionKind::kInt},
-    {SOL_SOCKET, SO_KEEPALIVE, posix::kSolSocket, posix::kSoKeepAlive, OptionKind::kInt},
-    {SOL_SOCKET, SO_DONTROUTE, posix::kSolSocket, posix::kSoDontRoute, OptionKind::kInt},
-    {SOL_SOCKET, SO_BROADCAST, posix::kSolSocket, posix::kSoBroadcast, OptionKind::kInt},
-    {SOL_SOCKET, SO_OOBINLINE, posix::kSolSocket, posix::kSoOobInline, OptionKind::kInt},
-    {SOL_SOCKET, SO_SNDBUF, posix::kSolSocket, posix::kSoSndBuf, OptionKind::kInt},
-    {SOL_SOCKET, SO_RCVBUF, posix::kSolSocket, posix::kSoRcvBuf, OptionKind::kInt},
-    {SOL_SOCKET, SO_LINGER, posix::kSolSocket, posix::kSoLinger, OptionKind::kLinger},
-    {SOL_SOCKET, SO_SNDTIMEO, posix::kSolSocket, posix::kSoSndTimeo, OptionKind::kMilliseconds},
-    {SOL_SOCKET, SO_RCVTIMEO, posix::kSolSocket, posix::kSoRcvTimeo, OptionKind::kMilliseconds},
-    {SOL_SOCKET, SO_ERROR, posix::kSolSocket, posix::kSoError, OptionKind::kError},
-    {SOL_SOCKET, SO_TYPE, posix::kSolSocket, posix::kSoType, OptionKind::kType},
-    {IPPROTO_TCP, TCP_NODELAY, posix::kIpProtoTcp, posix::kTcpNoDelay, OptionKind::kInt},
-};
-
-/* The option, or null with the error to report in *error. */
-const SocketOption* FindOption(int level, int name, int* error) {
-  for (const SocketOption& option : kOptions) {
-    if (option.level == level && option.name == name) return &option;
-  }
-  *error = level == SOL_SOCKET || level == IPPROTO_TCP ? WSAENOPROTOOPT : WSAEINVAL;
-  return nullptr;
-}
-
-size_t WindowsSize(OptionKind kind) {
-  return kind == OptionKind::kLinger ? sizeof(linger) : sizeof(int);
-}
-
-}  // namespace
-
 int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen) {
   int fd = Fd(s);
   if (fd < 0) return Fail(WSAENOTSOCK);
-  int error = 0;
-  const SocketOption* option = FindOption(level, optname, &error);
-  if (!option) return Fail(error);
-  if (!optval || optlen < static_cast<int>(WindowsSize(option->kind))) return Fail(WSAEFAULT);
-  int status = -1;
-  switch (option->kind) {
-    case OptionKind::kLinger: {
-      linger windows;
-      std::memcpy(&windows, optval, sizeof windows);
-      ::linger value = {windows.l_onoff ? 1 : 0, windows.l_linger};
-      status = ::setsockopt(fd, option->posixLevel, option->posixName, &value, sizeof value);
-      break;
-    }
-    case OptionKind::kMilliseconds: {
-      DWORD ms;
-      std::memcpy(&ms, optval, sizeof ms);
-      ::timeval value = {static_cast<time_t>(ms / 1000),
-                         static_cast<suseconds_t>(ms % 1000 * 1000)};
-      status = ::setsockopt(fd, option->posixLevel, option->posixName, &value, sizeof value);
-      break;
-    }
-    case OptionKind::kError:
-    case OptionKind::kType:
-      return Fail(WSAENOPROTOOPT);
-    case OptionKind::kInt: {
-      int value;
-      std::memcpy(&value, optval, sizeof value);
-      status = ::setsockopt(fd, option->posixLevel, option->posixName, &value, sizeof value);
-      break;
-    }
+  if (level != SOL_SOCKET || (optname != SO_REUSEADDR && optname != SO_KEEPALIVE)) {
+    return Fail(WSAENOPROTOOPT);
   }
-  return status == 0 ? 0 : FailErrno();
-}
-
-int getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen) {
-  int fd = Fd(s);
-  if (fd < 0) return Fail(WSAENOTSOCK);
-  int error = 0;
-  const SocketOption* option = FindOption(level, optname, &error);
-  if (!option) return Fail(error);
-  size_t size = WindowsSize(option->kind);
-  if (!optval || !optlen || *optlen < static_cast<int>(size)) return Fail(WSAEFAULT);
-  if (option->kind == OptionKind::kLinger) {
-    ::linger value;
-    socklen_t length = sizeof value;
-    if (::getsockopt(fd, option->posixLevel, option->posixName, &value, &length) != 0) {
-      return FailErrno();
-    }
-    linger windows = {static_cast<u_short>(value.l_onoff ? 1 : 0),
-                      static_cast<u_short>(value.l_linger)};
-    std::memcpy(optval, &windows, sizeof windows);
-  } else if (option->kind == OptionKind::kMilliseconds) {
-    ::timeval value;
-    socklen_t length = sizeof value;
-    if (::getsockopt(fd, option->posixLevel, option->posixName, &value, &length) != 0) {
-      return FailErrno();
-    }
-    DWORD ms = static_cast<DWORD>(value.tv_sec * 1000 + value.tv_usec / 1000);
-    std::memcpy(optval, &ms, sizeof ms);
-  } else {
-    int value = 0;
-    socklen_t length = sizeof value;
-    if (::getsockopt(fd, option->posixLevel, option->posixName, &value, &length) != 0) {
-      return FailErrno();
-    }
-    if (option->kind == OptionKind::kError && value) value = WsaErrorOf(value);
-    if (option->kind == OptionKind::kType) {
-      value = value == posix::kSockStream  ? SOCK_STREAM
-              : value == posix::kSockDgram ? SOCK_DGRAM
-                                           : SOCK_RAW;
-    }
-    std::memcpy(optval, &value, sizeof value);
-  }
-  *optlen = static_cast<int>(size);
+  int value;
+  if (!optval || optlen < static_cast<int>(sizeof value)) return Fail(WSAEFAULT);
+  std::memcpy(&value, optval, sizeof value);
+  int name = optname == SO_REUSEADDR ? posix::kSoReuseAddr : posix::kSoKeepAlive;
+  if (::setsockopt(fd, posix::kSolSocket, name, &value, sizeof value) != 0) return FailErrno();
   return 0;
 }
 
