@@ -69,46 +69,18 @@ struct FindSearch {
   size_t next = 0;
 };
 
-/* FILETIME counts 100-ns ticks from 1601-01-01, POSIX seconds from 1970. */
-constexpr uint64_t kSecondsFrom1601To1970 = 11644473600ull;
-constexpr uint64_t kTicksPerSecond = 10000000ull;
-constexpr uint64_t kNanosecondsPerTick = 100;
-
-FILETIME FileTimeOf(const timespec& t) {
-  uint64_t ticks = (static_cast<uint64_t>(t.tv_sec) + kSecondsFrom1601To1970) * kTicksPerSecond +
-                   static_cast<uint64_t>(t.tv_nsec) / kNanosecondsPerTick;
-  return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-}
-
-/* Fills data for name in the directory; false when the name is gone. */
+/* Fills data for name in the directory (its name and whether it is a
+** directory or a file, through a symbolic link as well); false when the
+** name is gone. */
 bool DescribeEntry(int directory, const std::string& name, WIN32_FIND_DATAA* data) {
   struct stat link, target;
   if (fstatat(directory, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) != 0) return false;
-  bool isLink = S_ISLNK(link.st_mode);
-  bool resolved = !isLink || fstatat(directory, name.c_str(), &target, 0) == 0;
-  const struct stat& st = isLink && resolved ? target : link;
   std::memset(data, 0, sizeof *data);
-  DWORD attributes = 0;
-  if (resolved) {
-    if (S_ISDIR(st.st_mode)) {
-      attributes = FILE_ATTRIBUTE_DIRECTORY;
-    } else if (S_ISREG(st.st_mode)) {
-      attributes = FILE_ATTRIBUTE_ARCHIVE;
-      if (!(st.st_mode & S_IWUSR)) attributes |= FILE_ATTRIBUTE_READONLY;
-      data->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(st.st_size) >> 32);
-      data->nFileSizeLow = static_cast<DWORD>(st.st_size);
-    } else {
-      attributes = FILE_ATTRIBUTE_SYSTEM;
-    }
-  }
-  if (isLink) {
-    attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-    data->dwReserved0 = IO_REPARSE_TAG_SYMLINK;
-  }
-  data->dwFileAttributes = attributes;
-  data->ftCreationTime = FileTimeOf(st.st_ctim);
-  data->ftLastAccessTime = FileTimeOf(st.st_atim);
-  data->ftLastWriteTime = FileTimeOf(st.st_mtim);
+  const struct stat* st = &link;
+  if (S_ISLNK(link.st_mode))
+    st = fstatat(directory, name.c_str(), &target, 0) == 0 ? &target : nullptr;
+  if (st && S_ISDIR(st->st_mode)) data->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+  if (st && S_ISREG(st->st_mode)) data->dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
   std::snprintf(data->cFileName, sizeof data->cFileName, "%s", name.c_str());
   return true;
 }

@@ -34,13 +34,9 @@ typedef struct _FILETIME {
 
 #define FILE_ATTRIBUTE_READONLY 0x00000001
 #define FILE_ATTRIBUTE_HIDDEN 0x00000002
-#define FILE_ATTRIBUTE_SYSTEM 0x00000004
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
-#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
-
-#define IO_REPARSE_TAG_SYMLINK 0xA000000CL
 
 typedef struct _WIN32_FIND_DATAA {
   DWORD dwFileAttributes;
@@ -58,12 +54,10 @@ typedef struct _WIN32_FIND_DATAA {
 /* Directory search. The pattern's last part may hold the wildcards * and ?,
 ** matched without regard to case ("*.*" matches every name). Entries come
 ** "." and ".." first, then in the order of their upper-case names, as NTFS
-** lists them. The search takes its list of names when it starts. Attributes
-** are derived from the file's status: a directory is DIRECTORY, a regular
-** file ARCHIVE (plus READONLY without the owner's write permission), any
-** other kind of file SYSTEM; a symbolic link adds REPARSE_POINT (with
-** IO_REPARSE_TAG_SYMLINK in dwReserved0) to its target's attributes, and a
-** dangling one has REPARSE_POINT alone. Failures: ERROR_PATH_NOT_FOUND
+** lists them. The search takes its list of names when it starts. Only the
+** name and the attributes DIRECTORY (a directory) and ARCHIVE (a regular
+** file) are filled, following symbolic links; anything else, a dangling
+** link too, has no attributes. Failures: ERROR_PATH_NOT_FOUND
 ** (no such directory), ERROR_FILE_NOT_FOUND (nothing matches),
 ** ERROR_NO_MORE_FILES at the end of the search. */
 HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
