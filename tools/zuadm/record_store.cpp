@@ -30,6 +30,16 @@ std::string Folded(const zustring& name) {
   return std::string(name.ToLower().c_str());
 }
 
+/* Whether Windows takes a file name (folded to lower case) for a device:
+** CON, PRN, AUX, NUL, COM0 to COM9 and LPT0 to LPT9 (also with the
+** superscript digits 1, 2 and 3), alone or before an extension. */
+bool IsDeviceName(const std::string& folded) {
+  std::string base = folded.substr(0, folded.find('.'));
+  if (base == "con" || base == "prn" || base == "aux" || base == "nul") return true;
+  return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
+         std::strchr("0123456789\xB9\xB2\xB3", base[3]) != nullptr;
+}
+
 /* A key name for an element: its name with the bytes that no key or
 ** directory name may hold replaced, made unique within its list. */
 zustring ElementKeyName(const zustring& name, int index, std::set<std::string>& used) {
@@ -49,6 +59,10 @@ zustring ElementKeyName(const zustring& name, int index, std::set<std::string>& 
     p[i - 1] = '_';
   }
   std::string folded = Folded(safe);
+  if (IsDeviceName(folded)) {
+    safe = zustring("_") + safe;
+    folded = Folded(safe);
+  }
   if (folded.empty() || folded == "values.xml" || used.count(folded)) {
     zustring numbered;
     numbered.Format("%s#%04d", safe.c_str(), index);

@@ -71,9 +71,11 @@ TEST_P(RecordStoreTest, SavingReplacesTheOldRecordAndKeepsOrder) {
   EXPECT_EQ(list.At(1)->name, "alpha");
 
   // Elements whose names collide (case, empty, unsafe bytes, trailing dots
-  // and spaces, which Windows drops from file names) keep apart.
+  // and spaces, which Windows drops from file names) keep apart, and names
+  // that Windows takes for devices are stored too.
   StringListParam strings;
-  for (const char* value : {"a", "A", "", "", "x\\y/z", "..", "Values.xml", "end. ", "end"}) {
+  for (const char* value :
+       {"a", "A", "", "", "x\\y/z", "..", "Values.xml", "end. ", "end", "NUL", "con.txt", "_nul"}) {
     strings.strings.AddNew()->value = value;
   }
   ASSERT_TRUE(SaveRecord(*store_, "Deep\\Strings", strings, error)) << error.c_str();
