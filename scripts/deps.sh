@@ -7,9 +7,6 @@ zu_packages="cmake ninja-build g++ libsqlite3-dev"
 zu_packages="$zu_packages libgtest-dev pkg-config"
 # The benchmarks: Google Benchmark; pugixml, the settings benchmark's anchor.
 zu_packages="$zu_packages libbenchmark-dev libpugixml-dev"
-# The Windows stage (scripts/test-windows): the MinGW-w64 cross compiler,
-# GoogleTest's sources to build for Windows, and Wine to run the tests.
-zu_windows_packages="g++-mingw-w64-x86-64-posix googletest wine64"
 zu_install_missing() {
   missing=""
   for p in $zu_packages "$@"; do
@@ -22,3 +19,6 @@ zu_install_missing() {
   [ "$(id -u)" -ne 0 ] && sudo=sudo
   $sudo apt-get update -q && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q $missing
 }
+# The Windows stage (scripts/test-windows): the MinGW-w64 cross compiler,
+# GoogleTest's sources to build for Windows, and Wine to run the tests.
+zu_windows_packages="g++-mingw-w64-x86-64-posix googletest wine64"
