@@ -16,11 +16,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/child_process.h"
 #include "support/platform_env.h"
 #include "support/temp_dir.h"
 
@@ -339,48 +341,46 @@ TEST_F(ValueStore, RenameMovesTheDirectory) {
   EXPECT_EQ(list[0], "Empty");
 }
 
-#ifdef _WIN32
-TEST_F(ValueStore, KilledWriterLeavesAWholeFile) {
-  GTEST_SKIP() << "the writer is a fork of the test; Windows has no fork";
-}
-TEST_F(ValueStore, FailedSaveKeepsTheOldFile) {
-  GTEST_SKIP() << "writes are made to fail by a file size limit; Windows has none per process";
-}
-#else
 // A writer saves the key again and again and is killed at a random moment
 // after its first save; the file always loads whole, with all values of
 // one save, and the saves go on from one writer to the next.
 TEST_F(ValueStore, KilledWriterLeavesAWholeFile) {
   const int kValues = 300;
+  // The writer's argument: its first generation and the store's base, where
+  // the file "saved" tells that the first save is done. It gives up after a
+  // minute.
+  auto writer = [&](const char* argument) {
+    char* base = nullptr;
+    unsigned first = static_cast<unsigned>(std::strtoul(argument, &base, 10));
+    SetStoreBaseDirectory(base + 1);
+    auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    for (unsigned generation = first; std::chrono::steady_clock::now() < end; ++generation) {
+      {
+        RegValueStore writer;
+        if (!writer.Open("\\Crash", true)) return;
+        for (int i = 0; i < kValues; ++i) {
+          writer.SetInteger(Numbered("v", i).c_str(), generation);
+        }
+      }
+      if (generation == first) std::ofstream(std::string(base + 1) + "/saved");
+    }
+  };
+  if (const char* argument = ChildProcess::Argument()) {
+    writer(argument);
+    return;
+  }
   std::mt19937 random(12345);
   uint32_t lastGeneration = 0;
   for (int round = 0; round < 12; ++round) {
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      close(ready[0]);
-      for (unsigned generation = lastGeneration + 1;; ++generation) {
-        {
-          RegValueStore writer;
-          if (!writer.Open("\\Crash", true)) _exit(2);
-          for (int i = 0; i < kValues; ++i) {
-            writer.SetInteger(Numbered("v", i).c_str(), generation);
-          }
-        }
-        if (generation == lastGeneration + 1 && write(ready[1], "s", 1) != 1) _exit(3);
-      }
+    ChildProcess child(std::to_string(lastGeneration + 1) + " " + dir_.path(), writer);
+    bool saved = false;
+    for (int i = 0; i < 60000 && !(saved = Exists("saved")); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    close(ready[1]);
-    char saved = 0;
-    ASSERT_EQ(read(ready[0], &saved, 1), 1);  // the first save is done
-    close(ready[0]);
+    ASSERT_TRUE(saved);  // the first save is done
     std::this_thread::sleep_for(std::chrono::microseconds(random() % 10000));
-    kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_TRUE(child.Kill());  // while it was saving
+    std::filesystem::remove(dir_ / "saved");
 
     RegValueStore reader;
     reader.Path = "Crash";
@@ -395,6 +395,11 @@ TEST_F(ValueStore, KilledWriterLeavesAWholeFile) {
   }
 }
 
+#ifdef _WIN32
+TEST_F(ValueStore, FailedSaveKeepsTheOldFile) {
+  GTEST_SKIP() << "writes are made to fail by a file size limit; Windows has none per process";
+}
+#else
 // Writes that fail (here: past a file size limit) leave the old file as it
 // was and no temporary file behind.
 TEST_F(ValueStore, FailedSaveKeepsTheOldFile) {
