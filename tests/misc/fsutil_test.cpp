@@ -5,12 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "support/child_process.h"
 #include "support/platform_env.h"
 #include "support/standin_root.h"
 #include "support/temp_dir.h"
@@ -303,6 +307,45 @@ TEST(FsUtil, LineScanners) {
   EXPECT_EQ(Fields("abc=", 4, word), (Result{"abc", "|"}));
   EXPECT_EQ(Fields("a\tb=", 8, word), (Result{"|a\tb="}));
   EXPECT_EQ(Fields("=", 0, word), (Result{"|="}));
+}
+
+// Wine reads the Windows version it reports when a program starts, from its
+// setting for that program: a child of the test reports what the library
+// makes of each version. (Wine 8 reports Windows 7 as a server and Server
+// 2008 R2 as a workstation, so neither is asked.)
+TEST(FsUtil, WindowsVersionsUnderWine) {
+  if (!platform_env::UnderWine()) {
+    GTEST_SKIP() << "the reported version is set per program only under Wine; the stand-in "
+                    "has its own table test";
+  }
+  if (const char* result = ChildProcess::Argument()) {
+    char name[32];
+    InstanceMutexName(name, sizeof name, "svc");
+    std::ofstream(std::string(result) + ".part")
+        << WindowsVersionCode() << " " << ProcessorArchitecture() << " " << name;
+    std::filesystem::rename(std::string(result) + ".part", result);
+    return;
+  }
+  platform_env::WineVersion wine("fsutil_test.exe");  // this program
+  // Windows 8.1 and 10 report 6.2 to a program whose manifest does not name
+  // them, as this one's does not.
+  const std::pair<const char*, const char*> rows[] = {
+      {"nt40", "6 2 __ZU_svc__"},           {"win2k", "7 2 Global\\__ZU_svc__"},
+      {"winxp", "8 2 Global\\__ZU_svc__"},  {"win2003", "9 2 Global\\__ZU_svc__"},
+      {"vista", "10 2 Global\\__ZU_svc__"}, {"win2008", "11 2 Global\\__ZU_svc__"},
+      {"win8", "13 2 Global\\__ZU_svc__"},  {"win10", "13 2 Global\\__ZU_svc__"}};
+  TempDir temp;
+  for (const auto& [version, expected] : rows) {
+    ASSERT_TRUE(wine.Set(version));
+    std::string result = temp / version;
+    ChildProcess child(result, nullptr);
+    bool done = false;
+    for (int i = 0; i < 60000 && !(done = std::filesystem::exists(result)); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(done) << version;
+    EXPECT_EQ(temp.Read(version), expected) << version;
+  }
 }
 
 using MachineQueries = StandinRootTest;

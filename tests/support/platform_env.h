@@ -59,4 +59,36 @@ inline bool WineDeparts(const char* reason) {
   return true;
 }
 
+/* Under Wine, the Windows version that the program (its file name, as
+** "zuadm.exe") sees from its next start: Wine's setting for one program,
+** the one winecfg makes. Removed when the object goes; elsewhere nothing. */
+class WineVersion {
+ public:
+  explicit WineVersion(const std::string& program)
+      : key_("Software\\Wine\\AppDefaults\\" + program) {}
+  ~WineVersion() {
+    if (UnderWine()) SHDeleteKeyA(HKEY_CURRENT_USER, key_.c_str());
+  }
+  WineVersion(const WineVersion&) = delete;
+  WineVersion& operator=(const WineVersion&) = delete;
+
+  /* Sets Wine's name of a version ("winxp", "win10"...); false when the
+  ** setting could not be written or this is not Wine. */
+  bool Set(const std::string& version) const {
+    HKEY key = nullptr;
+    if (!UnderWine() || RegCreateKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0,
+                                        KEY_SET_VALUE, nullptr, &key, nullptr) != 0) {
+      return false;
+    }
+    LSTATUS status =
+        RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
+                       static_cast<DWORD>(version.size() + 1));
+    RegCloseKey(key);
+    return status == 0;
+  }
+
+ private:
+  std::string key_;
+};
+
 }  // namespace platform_env

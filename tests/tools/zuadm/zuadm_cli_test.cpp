@@ -2,7 +2,6 @@
 // with the file tree and the registry stand-in both kept there.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -41,29 +40,6 @@ class Zuadm : public ::testing::Test {
 
   TempDir dir_;
   SharedRegistry registry_{dir_ / "win32"};
-};
-
-/* Under Wine, the Windows version that zuadm.exe sees: Wine's setting for
-** one program (what winecfg sets per application), removed again when the
-** object goes. Does nothing elsewhere. */
-class WineVersion {
- public:
-  void Set(const char* version) {
-    if (!platform_env::UnderWine()) return;
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                              nullptr),
-              0);
-    RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
-                   static_cast<DWORD>(std::strlen(version) + 1));
-    RegCloseKey(key);
-  }
-  ~WineVersion() {
-    if (platform_env::UnderWine()) SHDeleteKeyA(HKEY_CURRENT_USER, kKey);
-  }
-
- private:
-  static constexpr const char* kKey = "Software\\Wine\\AppDefaults\\zuadm.exe";
 };
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -234,7 +210,7 @@ TEST_F(Zuadm, UsageErrorsAndSysinfo) {
   if (platform_env::kWindows && !platform_env::UnderWine()) {
     GTEST_SKIP() << "the reported Windows version is set only on the stand-in and on Wine";
   }
-  WineVersion wine;
+  platform_env::WineVersion wine("zuadm.exe");
   dir_.MakeDir("win32");
   dir_.Write("win32/standin.conf", "windows.version=5.1\n");
   wine.Set("winxp");
