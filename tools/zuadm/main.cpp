@@ -20,6 +20,7 @@
 #include "misc/getopt.h"
 #include "settings/regkey.h"
 #include "settings/regvaluestore.h"
+#include "tools/zuadm/cert_commands.h"
 #include "tools/zuadm/field_text.h"
 #include "tools/zuadm/record_print.h"
 #include "tools/zuadm/record_store.h"
@@ -50,6 +51,9 @@ const char kUsageText[] =
     "  record set KEYPATH FIELD=VALUE ...         change a stored record\n"
     "  record load KEYPATH               print a stored record\n"
     "  sysinfo [PART]                    processor, Windows version, mutex name\n"
+    "  cert list [-m]                    the personal certificate store\n"
+    "  cert import FILE.pfx [-m]         a PFX file into the certificate stores\n"
+    "  tls check HOST:PORT [-k]          a TLS server's chain and the verdict on it\n"
     "FIELD is a field key, or a path into lists such as FW_RULES[0].NAME\n"
     "(an index one past the last element adds an element).\n";
 
@@ -375,5 +379,7 @@ int main(int argc, char** argv) {
   if (command == "settings") return SettingsCommand(*store, args);
   if (command == "record") return RecordCommand(*store, args);
   if (command == "sysinfo") return SysinfoCommand(args);
+  if (command == "cert") return CertCommand(args, options.root == HKEY_LOCAL_MACHINE);
+  if (command == "tls") return TlsCommand(args);
   return Usage("unknown command");
 }
