@@ -243,6 +243,7 @@ TEST_F(SecureChannelTest, VerifiesTheServerUnlessTold) {
       {"otherhost", "Certificado inv\xe1lido (erro 0x800b010f = CERT_E_CN_NO_MATCH)"},
       {"expired", "Certificado inv\xe1lido (erro 0x800b0101 = CERT_E_EXPIRED)"},
       {"untrusted", "Certificado inv\xe1lido (erro 0x800b0109 = CERT_E_UNTRUSTEDROOT)"},
+      {"clientonly", "Certificado inv\xe1lido (erro 0x800b0110 = CERT_E_WRONG_USAGE)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.certificate);
