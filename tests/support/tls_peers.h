@@ -362,7 +362,9 @@ class Server : public Peer {
          const std::string& readyText, const std::string& directory = ".",
          std::chrono::seconds lifetime = std::chrono::seconds(60))
       : Peer(argv, outputFile, directory, lifetime), port_(port) {
-    ready_ = WaitForOutput(readyText) && Running();
+    // Ready, or gone (a port another process took in the meantime).
+    WaitFor([&] { return Output().find(readyText) != std::string::npos || !Running(); });
+    ready_ = Output().find(readyText) != std::string::npos && Running();
   }
   int port() const { return port_; }
   bool ready() const { return ready_; }
@@ -378,25 +380,34 @@ inline std::unique_ptr<Server> OpenSslServer(const Pki& pki, const std::string& 
                                              std::vector<std::string> extra,
                                              const std::string& outputFile,
                                              const std::string& directory = ".") {
-  int port = FreePort();
-  std::vector<std::string> argv = {
-      "openssl", "s_server",     "-accept",     "127.0.0.1:" + std::to_string(port),
-      "-cert",   pki.Cert(name), "-cert_chain", pki.Cert("intermediate"),
-      "-key",    pki.Key(name),  "-ign_eof"};
-  argv.insert(argv.end(), extra.begin(), extra.end());
-  return std::make_unique<Server>(argv, port, outputFile, "ACCEPT", directory);
+  std::unique_ptr<Server> server;
+  for (int attempt = 0; attempt < 3 && !(server && server->ready()); ++attempt) {
+    int port = FreePort();
+    std::vector<std::string> argv = {
+        "openssl", "s_server",     "-accept",     "127.0.0.1:" + std::to_string(port),
+        "-cert",   pki.Cert(name), "-cert_chain", pki.Cert("intermediate"),
+        "-key",    pki.Key(name),  "-ign_eof"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    server = std::make_unique<Server>(argv, port, outputFile, "ACCEPT", directory);
+  }
+  return server;
 }
 
-/* gnutls-serv echoing what it receives, with NAME's chain and key. */
+/* gnutls-serv echoing what it receives, with NAME's chain and key. Both
+** try another port when the one chosen was taken before they bound it. */
 inline std::unique_ptr<Server> GnuTlsServer(const Pki& pki, const std::string& name,
                                             std::vector<std::string> extra,
                                             const std::string& outputFile) {
-  int port = FreePort();
-  std::vector<std::string> argv = {"gnutls-serv",        "--echo",         "--port",
-                                   std::to_string(port), "--x509certfile", pki.Chain(name),
-                                   "--x509keyfile",      pki.Key(name)};
-  argv.insert(argv.end(), extra.begin(), extra.end());
-  return std::make_unique<Server>(argv, port, outputFile, "...done");
+  std::unique_ptr<Server> server;
+  for (int attempt = 0; attempt < 3 && !(server && server->ready()); ++attempt) {
+    int port = FreePort();
+    std::vector<std::string> argv = {"gnutls-serv",        "--echo",         "--port",
+                                     std::to_string(port), "--x509certfile", pki.Chain(name),
+                                     "--x509keyfile",      pki.Key(name)};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    server = std::make_unique<Server>(argv, port, outputFile, "...done");
+  }
+  return server;
 }
 
 /* A relay on a free loopback port to a server's port. The client's bytes
