@@ -18,9 +18,9 @@
 //
 // Peer runs a program (openssl s_server, gnutls-serv, s_client...) with a
 // pipe to its stdin and its output in a file; it is killed and reaped when
-// the object goes, or after a minute at most. Relay sits between a client and a server on loopback
-// and lets a test see, hold, change or cut the server's TLS records. Every
-// wait is bounded.
+// the object goes, after a minute at most, and with the test process.
+// Relay sits between a client and a server on loopback and lets a test
+// see, hold, change or cut the server's TLS records. Every wait is bounded.
 #pragma once
 
 #include <fcntl.h>
@@ -30,7 +30,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,8 +48,6 @@
 #include <vector>
 
 #include "platform/win32.h"
-
-extern char** environ;
 
 namespace tlspeers {
 
@@ -276,18 +274,25 @@ class Peer {
       : output_(outputFile) {
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[0], 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
     std::vector<char*> args;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
-    if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    // Emptied before the program starts, so that no earlier output is read
+    // as its own.
+    int output = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    pid_t parent = getpid();
+    pid_ = output < 0 ? -1 : fork();
+    if (pid_ == 0) {
+      // The child dies with the test, even when the test is killed.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != parent || dup2(pipeFds[0], 0) < 0 || dup2(output, 1) < 0 ||
+          dup2(output, 2) < 0 || chdir(directory.c_str()) != 0) {
+        _exit(127);
+      }
+      execvp(args[0], args.data());
+      _exit(127);
+    }
+    if (output >= 0) close(output);
     close(pipeFds[0]);
     input_ = pipeFds[1];
     // A test blocked on a peer that waits too ends when the peer is killed.
