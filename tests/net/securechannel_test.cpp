@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <regex>
 #include <string>
 #include <thread>
 
@@ -87,12 +86,21 @@ TEST_F(SecureChannelTest, ServerCloseNotifyEndsTheData) {
 /* Plain lengths of the application records s_server's trace shows it
 ** received (TLS 1.3 with AES-GCM adds 17 bytes: the tag and the type). */
 std::vector<int> ReceivedRecordSizes(const std::string& trace) {
-  static const std::regex kRecord(
-      "Received Record\nHeader:\n[^\n]*\n  Content Type = ApplicationData \\(23\\)\n"
-      "  Length = ([0-9]+)\n  Inner Content Type = ApplicationData");
+  static const std::string kData = "  Content Type = ApplicationData (23)\n  Length = ";
+  static const std::string kInner = "\n  Inner Content Type = ApplicationData";
   std::vector<int> sizes;
-  for (std::sregex_iterator it(trace.begin(), trace.end(), kRecord), end; it != end; ++it) {
-    sizes.push_back(std::stoi((*it)[1]) - 17);
+  for (size_t at = 0; (at = trace.find("Received Record\n", at)) != std::string::npos;) {
+    size_t data = trace.find(kData, at);
+    at += 1;
+    if (data == std::string::npos) break;
+    size_t number = data + kData.size();
+    size_t end = trace.find_first_not_of("0123456789", number);
+    // Only if this very record's header says so.
+    if (end == std::string::npos || trace.compare(end, kInner.size(), kInner) != 0 ||
+        trace.find("Received Record\n", at) < data) {
+      continue;
+    }
+    sizes.push_back(std::stoi(trace.substr(number, end - number)) - 17);
   }
   return sizes;
 }
@@ -254,7 +262,7 @@ TEST_F(SecureChannelTest, FailsCleanlyOnHostileServers) {
   struct Case {
     const char* what;
     Relay::Tamper tamper;
-    const char* message;  // a regular expression
+    const char* message;  // the message starts with it
   };
   auto firstRecord = [](std::function<std::string(const std::string&)> change) {
     return [change, done = false](const Relay::Record& record, bool& cut) mutable {
@@ -275,16 +283,16 @@ TEST_F(SecureChannelTest, FailsCleanlyOnHostileServers) {
        "Erro 80090326 em AcceptSecurityContext"},
       {"handshake cut short",
        firstRecord([](const std::string& r) { return r.substr(0, r.size() / 2); }),
-       "recv retornou erro -?[0-9]+"},
+       "recv retornou erro "},
       {"bad MAC", firstData([](std::string r) {
          r.back() ^= 1;
          return r;
        }),
-       "Erro 0x8009030f em DecryptMessage\\(\\)"},
+       "Erro 0x8009030f em DecryptMessage()"},
       {"record of 20001 bytes", firstData([](const std::string&) {
          return std::string("\x17\x03\x03\x4e\x21", 5) + std::string(100, 'x');
        }),
-       "Erro 0x80090326 em DecryptMessage\\(\\)"},
+       "Erro 0x80090326 em DecryptMessage()"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -297,7 +305,7 @@ TEST_F(SecureChannelTest, FailsCleanlyOnHostileServers) {
       EXPECT_EQ(-1, connection->ReadLine(line, sizeof line));
       EXPECT_EQ(10054, WSAGetLastError());
     }
-    EXPECT_TRUE(std::regex_match(connection->MessageText.c_str(), std::regex(c.message)))
+    EXPECT_EQ(0u, std::string(connection->MessageText.c_str()).rfind(c.message, 0))
         << connection->MessageText.c_str();
   }
 }
