@@ -256,14 +256,12 @@ bool SecureChannel::VerifyServer(const char* serverName) {
 
 DWORD SecureChannel::VerifyChain(PCCERT_CONTEXT certificate, const char* serverName,
                                  DWORD checkFlags) {
-  int length = serverName ? MultiByteToWideChar(CP_ACP, 0, serverName, -1, nullptr, 0) : 0;
-  if (length <= 0) return kNameNotConverted;
-  auto* wideName = static_cast<WCHAR*>(std::malloc(static_cast<size_t>(length) * sizeof(WCHAR)));
+  // The name's Latin-1 bytes are its UTF-16 code units.
+  if (!serverName) return kNameNotConverted;
+  size_t length = std::strlen(serverName) + 1;
+  auto* wideName = static_cast<WCHAR*>(std::malloc(length * sizeof(WCHAR)));
   if (!wideName) return kNoMemory;
-  if (MultiByteToWideChar(CP_ACP, 0, serverName, -1, wideName, length) <= 0) {
-    std::free(wideName);
-    return kNameNotConverted;
-  }
+  for (size_t i = 0; i < length; ++i) wideName[i] = static_cast<unsigned char>(serverName[i]);
 
   LPSTR usages[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH),
                     const_cast<LPSTR>(szOID_SERVER_GATED_CRYPTO),

@@ -11,6 +11,10 @@
 ** (see platform/posix/crypt32.h); trusted roots are cached in one OpenSSL
 ** store that is rebuilt when a ROOT directory or the CA bundle changes.
 */
+// The Windows names first: OpenSSL's headers declare the C library's
+// struct hostent, which must not take the Windows one's place.
+#include "platform/win32.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <openssl/asn1.h>
@@ -38,7 +42,6 @@
 
 #include "platform/posix/crypt32_internal.h"
 #include "platform/posix/standin.h"
-#include "platform/win32.h"
 
 namespace {
 

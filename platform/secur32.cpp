@@ -11,6 +11,10 @@
 ** Handles are checked against a registry of live objects, so a stale or
 ** made-up handle fails with SEC_E_INVALID_HANDLE instead of being used.
 */
+// The Windows names first: OpenSSL's headers declare the C library's
+// struct hostent, which must not take the Windows one's place.
+#include "platform/win32.h"
+
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
@@ -25,7 +29,6 @@
 #include <unordered_set>
 
 #include "platform/posix/crypt32_internal.h"
-#include "platform/win32.h"
 
 namespace {
 

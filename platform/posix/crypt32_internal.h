@@ -5,10 +5,11 @@
 */
 #pragma once
 
+// The Windows names first (see crypt32.cpp).
+#include "platform/win32.h"
+
 #include <openssl/evp.h>
 #include <openssl/x509.h>
-
-#include "platform/posix/crypt32.h"
 
 namespace standin {
 

@@ -29,6 +29,9 @@ std::string Setting(const char* name, const char* fallback);
 /* path with every backslash turned into '/': the stand-in's calls take
 ** both separators, as Windows does. */
 std::string NativePath(const char* path);
+/* The directory part of a native path: "." without a '/', "/" for a name
+** right below the root. */
+std::string DirectoryOf(const std::string& path);
 /* The Win32 error code for a C library error number. */
 DWORD ErrorFromErrno(int error);
 

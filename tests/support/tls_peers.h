@@ -23,6 +23,10 @@
 // see, hold, change or cut the server's TLS records. Every wait is bounded.
 #pragma once
 
+// The Windows names first: OpenSSL's headers declare the C library's
+// struct hostent, which must not take the Windows one's place.
+#include "platform/win32.h"
+
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -46,8 +50,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include "platform/win32.h"
 
 namespace tlspeers {
 
@@ -449,7 +451,7 @@ class Relay {
 
  private:
   static bool Readable(SOCKET s, int milliseconds) {
-    fd_set set;
+    FD_SET set;
     FD_ZERO(&set);
     FD_SET(s, &set);
     timeval wait = {0, milliseconds * 1000};
