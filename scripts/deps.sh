@@ -1,7 +1,8 @@
 # Installs the Debian packages the build and the tests need, when missing.
 # Sourced by the other scripts; needs root (or sudo) only when installing.
 zu_packages="cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-  libsqlite3-dev libssl-dev socat libpugixml-dev"
+  libsqlite3-dev libssl-dev socat libpugixml-dev
+  nginx-light tinyproxy curl python3-werkzeug"
 zu_install_missing() {
   missing=""
   for p in $zu_packages "$@"; do
