@@ -43,8 +43,8 @@ enum ContentType : unsigned char {
   kHandshake = 22,
   kApplicationData = 23,
 };
-/* Room in the trailer for key updates that must go out before the next
-** record (one TLS 1.3 KeyUpdate record is 27 bytes with a 16-byte tag). */
+/* Room in the trailer for a key update that goes out with the next record
+** (a TLS 1.3 KeyUpdate record is 27 bytes with a 16-byte tag). */
 constexpr ULONG kKeyUpdateReserve = 64;
 
 struct Credential {
@@ -728,12 +728,7 @@ SECURITY_STATUS EncryptMessage(PCtxtHandle phContext, ULONG fQOP, PSecBufferDesc
     return SEC_E_INVALID_TOKEN;
   }
   if (data->cbBuffer > context->sizes.cbMaximumMessage) return SEC_E_INVALID_PARAMETER;
-  // Key updates queued by the reading side go out first, in the trailer's
-  // room; the record itself needs the header and at most the stream trailer.
-  size_t queued = BIO_ctrl_pending(context->output);
-  ULONG recordTrailer = context->sizes.cbTrailer -
-                        (SSL_version(context->ssl) >= TLS1_3_VERSION ? kKeyUpdateReserve : 0);
-  if (header->cbBuffer < context->sizes.cbHeader || trailer->cbBuffer < recordTrailer + queued) {
+  if (header->cbBuffer < context->sizes.cbHeader || trailer->cbBuffer < context->sizes.cbTrailer) {
     return SEC_E_BUFFER_TOO_SMALL;
   }
   ERR_clear_error();
@@ -743,6 +738,8 @@ SECURITY_STATUS EncryptMessage(PCtxtHandle phContext, ULONG fQOP, PSecBufferDesc
     ERR_clear_error();
     return SEC_E_ENCRYPT_FAILURE;
   }
+  // A key update the peer asked for goes out in front of the record; its
+  // bytes end up in the trailer's room.
   size_t total = BIO_ctrl_pending(context->output);
   if (total == 0) {
     // Nothing to send: an empty message makes no record here.
@@ -751,6 +748,10 @@ SECURITY_STATUS EncryptMessage(PCtxtHandle phContext, ULONG fQOP, PSecBufferDesc
     return SEC_E_OK;
   }
   size_t rest = total - context->sizes.cbHeader - data->cbBuffer;
+  if (total < context->sizes.cbHeader + data->cbBuffer || rest > trailer->cbBuffer) {
+    context->failed = true;
+    return SEC_E_INTERNAL_ERROR;
+  }
   BIO_read(context->output, header->pvBuffer, static_cast<int>(context->sizes.cbHeader));
   BIO_read(context->output, data->pvBuffer, static_cast<int>(data->cbBuffer));
   BIO_read(context->output, trailer->pvBuffer, static_cast<int>(rest));

@@ -30,10 +30,10 @@
 **   gives SEC_E_OK with an empty data buffer and an extra buffer, possibly
 **   empty, for what follows it.
 ** - EncryptMessage takes the header, data, trailer and empty buffers and
-**   makes one record in place. A key update that the peer asked for is
-**   sent in front of the next record: its bytes go into the trailer
-**   space, whose size (cbTrailer) leaves room for it, and the three
-**   buffers then hold the update followed by the record.
+**   makes one record in place. A key update that the peer asked for goes
+**   out in front of the next record: the three buffers then hold the
+**   update followed by the record, the trailer's size (cbTrailer) leaving
+**   room for it.
 ** - A record header announcing more than a TLS record may hold, or a byte
 **   sequence that is not TLS at all, fails at once (SEC_E_ILLEGAL_MESSAGE)
 **   without waiting for the rest.

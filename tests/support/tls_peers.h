@@ -18,7 +18,7 @@
 //
 // Peer runs a program (openssl s_server, gnutls-serv, s_client...) with a
 // pipe to its stdin and its output in a file; it is killed and reaped when
-// the object goes. Relay sits between a client and a server on loopback
+// the object goes, or after a minute at most. Relay sits between a client and a server on loopback
 // and lets a test see, hold, change or cut the server's TLS records. Every
 // wait is bounded.
 #pragma once
@@ -36,8 +36,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <string>
@@ -124,8 +126,9 @@ class Pki {
     CertCloseStore(store, 0);
   }
 
-  /* Imports a PFX file's certificate with its key into the personal store
-  ** (MY) of the current stand-in root. */
+  /* Imports a PFX file into the stores of the current stand-in root, as a
+  ** user would: the certificate with its key into the personal store (MY),
+  ** the others into the intermediates' store (CA). */
   bool InstallPersonal(const std::string& pfxFile, bool machine = false) const {
     std::string bytes = ReadFile(Path(pfxFile));
     CRYPT_DATA_BLOB blob = {static_cast<DWORD>(bytes.size()),
@@ -134,15 +137,22 @@ class Pki {
     HCERTSTORE imported = PFXImportCertStore(&blob, kEmpty, 0);
     if (!imported) imported = PFXImportCertStore(&blob, nullptr, 0);
     if (!imported) return false;
-    HCERTSTORE personal = CertOpenStore(
-        CERT_STORE_PROV_SYSTEM_A, X509_ASN_ENCODING, 0,
-        machine ? CERT_SYSTEM_STORE_LOCAL_MACHINE : CERT_SYSTEM_STORE_CURRENT_USER, "MY");
-    PCCERT_CONTEXT first = CertEnumCertificatesInStore(imported, nullptr);
-    bool ok =
-        first && personal &&
-        CertAddCertificateContextToStore(personal, first, CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
-    CertFreeCertificateContext(first);
+    DWORD location = machine ? CERT_SYSTEM_STORE_LOCAL_MACHINE : CERT_SYSTEM_STORE_CURRENT_USER;
+    HCERTSTORE personal =
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_A, X509_ASN_ENCODING, 0, location, "MY");
+    HCERTSTORE authorities =
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_A, X509_ASN_ENCODING, 0, location, "CA");
+    bool ok = personal && authorities;
+    for (PCCERT_CONTEXT c = nullptr; ok && (c = CertEnumCertificatesInStore(imported, c));) {
+      DWORD size = 0;
+      bool hasKey =
+          CertGetCertificateContextProperty(c, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size);
+      ok = CertAddCertificateContextToStore(hasKey ? personal : authorities, c,
+                                            CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+      if (!ok) CertFreeCertificateContext(c);
+    }
     CertCloseStore(personal, 0);
+    CertCloseStore(authorities, 0);
     CertCloseStore(imported, 0);
     return ok;
   }
@@ -255,17 +265,6 @@ inline int FreePort() {
   return ntohs(address.sin_port);
 }
 
-inline bool Accepts(int port) {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<u_short>(port));
-  address.sin_addr.s_addr = inet_addr("127.0.0.1");
-  bool ok = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  closesocket(s);
-  return ok;
-}
-
 class Peer {
  public:
   /* Starts argv[0] (found on PATH) in directory, with a pipe to its stdin
@@ -289,8 +288,21 @@ class Peer {
     posix_spawn_file_actions_destroy(&actions);
     close(pipeFds[0]);
     input_ = pipeFds[1];
+    // A test blocked on a peer that waits too ends when the peer is killed.
+    pid_t pid = pid_;
+    watchdog_ = std::thread([this, pid] {
+      std::unique_lock<std::mutex> hold(lock_);
+      if (!done_.wait_for(hold, kLifetime, [this] { return finished_; }) && pid > 0)
+        kill(pid, SIGKILL);
+    });
   }
   ~Peer() {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      finished_ = true;
+    }
+    done_.notify_all();
+    watchdog_.join();
     if (input_ >= 0) close(input_);
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
@@ -329,18 +341,26 @@ class Peer {
   }
 
  private:
+  static constexpr std::chrono::seconds kLifetime{60};
+
   pid_t pid_ = -1;
   int input_ = -1;
   std::string output_;
+  std::mutex lock_;
+  std::condition_variable done_;
+  bool finished_ = false;
+  std::thread watchdog_;
 };
 
-/* A TLS server program listening on a free loopback port. */
+/* A TLS server program listening on a free loopback port: ready once
+** readyText appears in its output (no probing connection, which a server
+** that reads its stdin would take as a client). */
 class Server : public Peer {
  public:
   Server(std::vector<std::string> argv, int port, const std::string& outputFile,
-         const std::string& directory = ".")
-      : Peer(argv, outputFile, directory), port_(port) {
-    ready_ = WaitFor([&] { return Running() && Accepts(port_); });
+         const std::string& readyText)
+      : Peer(argv, outputFile), port_(port) {
+    ready_ = WaitForOutput(readyText) && Running();
   }
   int port() const { return port_; }
   bool ready() const { return ready_; }
@@ -360,7 +380,7 @@ inline std::unique_ptr<Server> OpenSslServer(const Pki& pki, const std::string& 
       "-cert",   pki.Cert(name), "-cert_chain", pki.Cert("intermediate"),
       "-key",    pki.Key(name),  "-ign_eof"};
   argv.insert(argv.end(), extra.begin(), extra.end());
-  return std::make_unique<Server>(argv, port, outputFile);
+  return std::make_unique<Server>(argv, port, outputFile, "ACCEPT");
 }
 
 /* gnutls-serv echoing what it receives, with NAME's chain and key. */
@@ -372,7 +392,7 @@ inline std::unique_ptr<Server> GnuTlsServer(const Pki& pki, const std::string& n
                                    std::to_string(port), "--x509certfile", pki.Chain(name),
                                    "--x509keyfile",      pki.Key(name)};
   argv.insert(argv.end(), extra.begin(), extra.end());
-  return std::make_unique<Server>(argv, port, outputFile);
+  return std::make_unique<Server>(argv, port, outputFile, "...done");
 }
 
 /* A relay on a free loopback port to a server's port. The client's bytes
