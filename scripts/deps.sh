@@ -1,8 +1,14 @@
 # Installs the Debian packages the build and the tests need, when missing.
 # Sourced by the other scripts; needs root (or sudo) only when installing.
-zu_packages="cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-  libsqlite3-dev libssl-dev socat libpugixml-dev
-  nginx-light tinyproxy curl python3-werkzeug"
+# One line per user of the packages.
+# The build: compiler, CMake, Ninja; SQLite under the registry stand-in.
+zu_packages="cmake ninja-build g++ libsqlite3-dev"
+# The tests: GoogleTest; pkg-config for the host built against the install.
+zu_packages="$zu_packages libgtest-dev pkg-config"
+# The benchmarks: Google Benchmark; pugixml, the settings benchmark's anchor.
+zu_packages="$zu_packages libbenchmark-dev libpugixml-dev"
+# The HTTP tests and benchmark: the peers they start, curl as the anchor.
+zu_packages="$zu_packages nginx-light tinyproxy curl python3-werkzeug"
 zu_install_missing() {
   missing=""
   for p in $zu_packages "$@"; do

@@ -5,54 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 
 #include "lib/interface/param_classes.h"
 #include "settings/regkey.h"
 #include "settings/regvaluestore.h"
+#include "support/record_fill.h"
 #include "support/temp_dir.h"
 #include "tools/zuadm/field_text.h"
 #include "tools/zuadm/record_print.h"
 #include "tools/zuadm/record_store.h"
 
 namespace {
-
-/* Gives every field a value that depends on seed, and every list two
-** elements (filled the same way) down to the given depth. */
-void Fill(ParamLoader& record, unsigned seed, int depth) {
-  ForEachField(record, [&](const FieldDescriptor* row, void* field) {
-    seed = seed * 1103515245u + 12345u;
-    switch (row->type) {
-      case FIELD_INT:
-        *static_cast<int32_t*>(field) = static_cast<int32_t>(seed) | 1;
-        break;
-      case FIELD_BOOL:
-        *static_cast<bool*>(field) = !*static_cast<bool*>(field);
-        break;
-      case FIELD_IPADDR:
-        *static_cast<uint32_t*>(field) = seed;
-        break;
-      case FIELD_MAC:
-        std::memcpy(static_cast<MacAddress*>(field)->bytes, &seed, 4);
-        static_cast<MacAddress*>(field)->bytes[5] = 0xFE;
-        break;
-      case FIELD_LIST: {
-        auto& list = *static_cast<ParamListBase*>(field);
-        if (depth == 0) break;
-        for (int i = 0; i < 2; ++i) Fill(*list.AddNew(), seed + i, depth - 1);
-        break;
-      }
-      default: {
-        // Latin-1 letters, markup characters, quotes, a backslash, CR LF.
-        zustring text;
-        text.Format("v%u \xE9<&>\"'\\ %s", seed % 1000, seed % 3 ? "a\r\nb" : "");
-        *static_cast<zustring*>(field) = text;
-      }
-    }
-  });
-}
 
 class RecordStoreTest : public ::testing::TestWithParam<bool> {
  protected:
@@ -75,7 +40,7 @@ TEST_P(RecordStoreTest, EveryRecordRoundTripsFieldByField) {
   for (int i = 0; i < FactoryTagCount(); ++i) {
     const char* tag = FactoryTag(i);
     std::unique_ptr<ParamLoader> original(CreateParamByTag(tag));
-    Fill(*original, static_cast<unsigned>(i) * 7919u, 2);
+    FillRecord(*original, {.seed = static_cast<unsigned>(i) * 7919u, .depth = 2, .elements = 2});
     zustring path("Gateway\\Records\\");
     path += tag;
     zustring error;
