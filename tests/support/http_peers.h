@@ -32,7 +32,30 @@ inline bool Readable(SOCKET s, int ms) {
   return select(0, &set, nullptr, nullptr, &wait) == 1;
 }
 
-using Server = std::unique_ptr<tlspeers::Server>;
+inline bool Accepts(int port) {
+  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = loopback::Address("127.0.0.1", port);
+  bool ok = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  closesocket(s);
+  return ok;
+}
+
+/* A server program on a free loopback port, ready once it accepts
+** connections. */
+class ServerProcess : public tlspeers::Peer {
+ public:
+  ServerProcess(const std::vector<std::string>& argv, int port, const std::string& log)
+      : Peer(argv, log), port_(port) {
+    ready_ = tlspeers::WaitFor([&] { return Running() && Accepts(port_); });
+  }
+  int port() const { return port_; }
+  bool ready() const { return ready_; }
+
+ private:
+  int port_;
+  bool ready_ = false;
+};
+using Server = std::unique_ptr<ServerProcess>;
 
 /* nginx serving dir/www, over TLS with cert and key; dir/www/private/
 ** wants Basic authentication of user. */
@@ -52,7 +75,7 @@ inline Server Nginx(const std::string& dir, const std::string& user = "u",
        << "/www; location /private/ { auth_basic zu; auth_basic_user_file " << dir
        << "/htpasswd; } } }\n";
   conf.close();
-  return std::make_unique<tlspeers::Server>(
+  return std::make_unique<ServerProcess>(
       std::vector<std::string>{"nginx", "-p", dir, "-c", dir + "/nginx.conf", "-e", "stderr"}, port,
       dir + "/nginx.log");
 }
@@ -67,7 +90,7 @@ inline Server Tinyproxy(const std::string& dir, std::vector<int> connectPorts,
        << (user.empty() ? "" : "BasicAuth " + user + " " + password + "\n");
   for (int connectPort : connectPorts) conf << "ConnectPort " << connectPort << "\n";
   conf.close();
-  return std::make_unique<tlspeers::Server>(
+  return std::make_unique<ServerProcess>(
       std::vector<std::string>{"tinyproxy", "-d", "-c", dir + "/tinyproxy.conf"}, port,
       dir + "/tinyproxy.log");
 }
@@ -76,7 +99,7 @@ inline Server Tinyproxy(const std::string& dir, std::vector<int> connectPorts,
 inline Server UploadServer(const std::string& dir, const std::string& cert = "",
                            const std::string& key = "") {
   int port = tlspeers::FreePort();
-  return std::make_unique<tlspeers::Server>(
+  return std::make_unique<ServerProcess>(
       std::vector<std::string>{"/usr/bin/python3", ZU_TEST_SUPPORT_DIR "/http_upload_server.py",
                                std::to_string(port), cert, key},
       port, dir + "/upload.log");
