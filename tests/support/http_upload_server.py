@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 # A loopback HTTP server that answers what it received, parsed by code that
 # is not zu's: the head by http.server, urlencoded bodies by urllib.parse,
-# multipart bodies by werkzeug. Arguments: PORT [CERT KEY] (TLS with them). The answer is lines of tab-separated
-# words: method, target, head (hex of the raw head), header NAME VALUE, and
-# for a POST: field NAME HEX, file NAME FILENAME SIZE SHA256, content-length,
-# received, extra (bytes past the body), closed (1 when the body ends with
-# the closing boundary line). /status/NNN answers with that status.
+# multipart bodies by werkzeug. Arguments: PORT [CERT KEY] (TLS with them).
+# The answer is lines of tab-separated words: method, target, header NAME
+# VALUE, and for a POST: field NAME HEX, file NAME FILENAME SIZE SHA256,
+# content-length, received, extra (bytes past the body), closed (1 when the
+# body ends with the closing boundary line).
 import hashlib
 import http.server
 import select
@@ -32,7 +32,8 @@ class Body:
                 self.left = len(data)
                 break
             data += piece
-        self.left, self.count, self.tail = self.left - len(data), self.count + len(data), (self.tail + data)[-200:]
+        self.left, self.count = self.left - len(data), self.count + len(data)
+        self.tail = (self.tail + data)[-200:]
         return data
 
     def readline(self, n=-1):
@@ -63,24 +64,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def setup(self):
         super().setup()
         self.connection.settimeout(20)
-        self.head = b""
-        readline = self.rfile.readline
-
-        def recording_readline(*limit):
-            line = readline(*limit)
-            self.head += line
-            return line
-
-        self.rfile.readline = recording_readline
 
     def log_message(self, *args):
         pass
 
     def do_GET(self):
-        lines = [["method", self.command], ["target", self.path], ["head", self.head.hex()]]
-        lines += [["header", k, v] for k, v in self.headers.items()] + (self.body_lines() if self.command == "POST" else [])
+        lines = [["method", self.command], ["target", self.path]]
+        lines += [["header", k, v] for k, v in self.headers.items()]
+        lines += self.body_lines() if self.command == "POST" else []
         text = "".join("\t".join(words) + "\n" for words in lines).encode("latin-1", "replace")
-        self.send_response(int(self.path[8:]) if self.path.startswith("/status/") else 200)
+        self.send_response(200)
         self.send_header("Content-Length", str(len(text)))
         self.end_headers()
         self.wfile.write(text)
@@ -108,7 +101,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 break
             extra += len(data)
         closed = boundary and body.tail.endswith(b"--" + boundary + b"--\r\n")
-        return lines + [["content-length", str(length)], ["received", str(body.count)], ["extra", str(extra)], ["closed", str(int(bool(closed)))]]
+        counts = {"content-length": length, "received": body.count, "extra": extra}
+        counts["closed"] = int(bool(closed))
+        return lines + [[name, str(value)] for name, value in counts.items()]
 
 
 server = http.server.ThreadingHTTPServer(("127.0.0.1", int(sys.argv[1])), Handler)
