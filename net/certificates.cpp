@@ -84,6 +84,22 @@ void NameLine(PCERT_NAME_BLOB name, const char* failure, char* out) {
   }
 }
 
+/* Acquires credentials with the certificate a search found, or sets the
+** message of a failed search (text and the search's error in format);
+** releases the certificate and the store either way. */
+bool AcquireFound(SecureCredentials& credentials, HCERTSTORE store, PCCERT_CONTEXT certificate,
+                  const char* notFoundFormat, const char* text) {
+  if (!certificate) {
+    credentials.MessageText.Format(notFoundFormat, text, Error());
+    CertCloseStore(store, 0);
+    return false;
+  }
+  SECURITY_STATUS status = credentials.Acquire(certificate);
+  CertFreeCertificateContext(certificate);
+  CertCloseStore(store, 0);
+  return status == SEC_E_OK;
+}
+
 }  // namespace
 
 /* ---- Finding a credential's certificate ---- */
@@ -100,17 +116,10 @@ bool SecureCredentials::FindByName(const char* subjectText, bool machineStore) {
   }
   PCCERT_CONTEXT certificate = CertFindCertificateInStore(
       store, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_STR_A, subjectText, nullptr);
-  if (!certificate) {
-    MessageText.Format(
-        "Certificado de '%s' n\xe3o encontrado (Erro 0x%x em CertFindCertificateInStore)",
-        subjectText, Error());
-    CertCloseStore(store, 0);
-    return false;
-  }
-  SECURITY_STATUS status = Acquire(certificate);
-  CertFreeCertificateContext(certificate);
-  CertCloseStore(store, 0);
-  return status == SEC_E_OK;
+  return AcquireFound(
+      *this, store, certificate,
+      "Certificado de '%s' n\xe3o encontrado (Erro 0x%x em CertFindCertificateInStore)",
+      subjectText);
 }
 
 bool SecureCredentials::FindByHash(const char* thumbprintHex, bool machineStore) {
@@ -136,17 +145,10 @@ bool SecureCredentials::FindByHash(const char* thumbprintHex, bool machineStore)
   CRYPT_HASH_BLOB blob = {static_cast<DWORD>(length / 2), hash};
   PCCERT_CONTEXT certificate =
       CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_HASH, &blob, nullptr);
-  if (!certificate) {
-    MessageText.Format(
-        "Certificado com hash '%s' n\xe3o encontrado (Erro 0x%x em CertFindCertificateInStore)",
-        thumbprintHex, Error());
-    CertCloseStore(store, 0);
-    return false;
-  }
-  SECURITY_STATUS status = Acquire(certificate);
-  CertFreeCertificateContext(certificate);
-  CertCloseStore(store, 0);
-  return status == SEC_E_OK;
+  return AcquireFound(
+      *this, store, certificate,
+      "Certificado com hash '%s' n\xe3o encontrado (Erro 0x%x em CertFindCertificateInStore)",
+      thumbprintHex);
 }
 
 bool SecureCredentials::LoadPfx(const char* path) {
@@ -172,17 +174,9 @@ bool SecureCredentials::LoadPfx(const char* path) {
   }
   PCCERT_CONTEXT certificate =
       CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_ANY, nullptr, nullptr);
-  if (!certificate) {
-    MessageText.Format(
-        "Certificado '%s' n\xe3o encontrado (Erro 0x%x em CertFindCertificateInStore)", path,
-        Error());
-    CertCloseStore(store, 0);
-    return false;
-  }
-  SECURITY_STATUS status = Acquire(certificate);
-  CertFreeCertificateContext(certificate);
-  CertCloseStore(store, 0);
-  return status == SEC_E_OK;
+  return AcquireFound(
+      *this, store, certificate,
+      "Certificado '%s' n\xe3o encontrado (Erro 0x%x em CertFindCertificateInStore)", path);
 }
 
 /* ---- Listing ---- */

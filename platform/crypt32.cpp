@@ -283,7 +283,6 @@ struct Certificate {
   EVP_PKEY* key = nullptr;  // attached key (PFX import, or added to a memory store)
   std::string keyPath;      // key file beside a stored certificate
   BYTE sha1[kSha1Size] = {};
-  BYTE md5[kMd5Size] = {};
   std::vector<BYTE> der, serial, issuer, subject, signatureParameters, keyParameters, publicKey;
   std::string signatureOid, keyOid;
   std::vector<CERT_EXTENSION> extensions;
@@ -362,20 +361,15 @@ void SetAlgorithm(CRYPT_ALGORITHM_IDENTIFIER& out, const X509_ALGOR* algorithm, 
   out.Parameters.pbData = parameters.empty() ? nullptr : parameters.data();
 }
 
-/* A certificate object for DER bytes, with its CERT_INFO filled in; null
-** when the bytes are not exactly one certificate. */
-std::unique_ptr<Certificate> MakeCertificate(const BYTE* der, size_t length) {
-  const unsigned char* p = der;
-  X509* x509 = d2i_X509(nullptr, &p, static_cast<long>(length));
-  if (!x509 || p != der + length) {
-    X509_free(x509);
-    return nullptr;
-  }
+/* A certificate object for a decoded certificate (whose reference it
+** takes) and its DER bytes, with its CERT_INFO filled in. */
+std::unique_ptr<Certificate> Describe(X509* x509, std::vector<BYTE> der) {
   auto c = std::make_unique<Certificate>();
   c->x509 = x509;
-  c->der.assign(der, der + length);
-  EVP_Digest(der, length, c->sha1, nullptr, EVP_sha1(), nullptr);
-  EVP_Digest(der, length, c->md5, nullptr, EVP_md5(), nullptr);
+  c->der = std::move(der);
+  // OpenSSL keeps the SHA-1 hash of a decoded certificate.
+  unsigned int hashLength = 0;
+  X509_digest(x509, EVP_sha1(), c->sha1, &hashLength);
 
   CERT_INFO& info = c->info;
   info.dwVersion = static_cast<DWORD>(X509_get_version(x509));
@@ -448,9 +442,23 @@ std::unique_ptr<Certificate> MakeCertificate(const BYTE* der, size_t length) {
   return c;
 }
 
+/* A certificate object for DER bytes; null when they are not exactly one
+** certificate. */
+std::unique_ptr<Certificate> MakeCertificate(const BYTE* der, size_t length) {
+  const unsigned char* p = der;
+  X509* x509 = d2i_X509(nullptr, &p, static_cast<long>(length));
+  if (!x509 || p != der + length) {
+    X509_free(x509);
+    return nullptr;
+  }
+  return Describe(x509, std::vector<BYTE>(der, der + length));
+}
+
 std::unique_ptr<Certificate> MakeCertificate(X509* x509) {
   std::vector<BYTE> der = Encoded(x509, i2d_X509);
-  return der.empty() ? nullptr : MakeCertificate(der.data(), der.size());
+  if (der.empty()) return nullptr;
+  X509_up_ref(x509);
+  return Describe(x509, std::move(der));
 }
 
 std::string HexThumbprint(const BYTE* sha1) {
@@ -629,6 +637,15 @@ bool Persist(Store* store, const Certificate* certificate, EVP_PKEY* key) {
     if (pem.empty() || !WriteFileDurably(base + ".key", pem, 0600)) return false;
   }
   return WriteFileDurably(base + ".cer", certificate->der, 0600);
+}
+
+/* The store's certificate that is x509, or null. */
+Certificate* FindCertificate(Store* store, X509* x509) {
+  if (!store) return nullptr;
+  for (auto& c : store->certificates) {
+    if (X509_cmp(c->x509, x509) == 0) return c.get();
+  }
+  return nullptr;
 }
 
 Certificate* FindByThumbprint(Store* store, const BYTE* sha1) {
@@ -1096,7 +1113,8 @@ BOOL CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwProp
   if (dwPropId == CERT_SHA1_HASH_PROP_ID) {
     value.assign(c->sha1, c->sha1 + kSha1Size);
   } else if (dwPropId == CERT_MD5_HASH_PROP_ID) {
-    value.assign(c->md5, c->md5 + kMd5Size);
+    value.resize(kMd5Size);
+    EVP_Digest(c->der.data(), c->der.size(), value.data(), nullptr, EVP_md5(), nullptr);
   } else if (dwPropId == CERT_KEY_PROV_INFO_PROP_ID && c->HasKey()) {
     // The structure, then its two wide strings.
     std::string container = c->keyPath.empty() ? "imported-" + HexThumbprint(c->sha1)
@@ -1383,6 +1401,8 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE hChainEngine, PCCERT_CONTEXT pCert
     X509* x509 = sk_X509_value(path, i);
     if (i == 0) {
       element.pCertContext = CertDuplicateCertificateContext(pCertContext);
+    } else if (Certificate* known = FindCertificate(StoreFromHandle(hAdditionalStore), x509)) {
+      element.pCertContext = HandOut(known);
     } else if (std::unique_ptr<Certificate> c = MakeCertificate(x509)) {
       element.pCertContext = HandOut(Adopt(StoreFromHandle(chain->issuers), std::move(c)));
     }

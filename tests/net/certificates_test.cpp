@@ -9,8 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "support/temp_dir.h"
-#include "support/tls_peers.h"
+#include "support/tls_test.h"
 
 namespace {
 
@@ -33,25 +32,14 @@ std::string Field(const std::string& text, const std::string& name) {
   return text.substr(at, text.find('\n', at) - at);
 }
 
-class CertificatesTest : public testing::Test {
+class CertificatesTest : public TlsTest {
  protected:
   static void SetUpTestSuite() {
-    pkiDir_ = new TempDir;
-    pki_ = new tlspeers::Pki(pkiDir_->path());
+    TlsTest::SetUpTestSuite();
     pki_->Pfx("expiring", "expiring.pfx", "");
     pki_->Pfx("expired", "expired.pfx", nullptr);
     pki_->Pfx("server", "secret.pfx", "secret");
   }
-  static void TearDownTestSuite() {
-    delete pki_;
-    delete pkiDir_;
-  }
-  void SetUp() override {
-    setenv("ZU_WIN32_ROOT", root_.path().c_str(), 1);
-    root_.Write("standin.conf", "crypt32.ca_bundle=\n");
-    pki_->TrustRoot();
-  }
-  void TearDown() override { unsetenv("ZU_WIN32_ROOT"); }
 
   /* The upper-case SHA-1 thumbprint, as openssl prints it. */
   static std::string Thumbprint(const std::string& name) {
@@ -79,14 +67,7 @@ class CertificatesTest : public testing::Test {
     CertCloseStore(store, 0);
     return context;
   }
-
-  static TempDir* pkiDir_;
-  static tlspeers::Pki* pki_;
-  TempDir root_;
 };
-
-TempDir* CertificatesTest::pkiDir_ = nullptr;
-tlspeers::Pki* CertificatesTest::pki_ = nullptr;
 
 TEST_F(CertificatesTest, VerdictsAgreeWithOpenSslVerify) {
   const char* chains[] = {"server",     "expired",  "expiring", "otherhost",

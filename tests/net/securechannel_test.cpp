@@ -11,36 +11,15 @@
 #include <thread>
 
 #include "net/certificates.h"
-#include "support/temp_dir.h"
-#include "support/tls_peers.h"
+#include "support/tls_test.h"
 
 namespace {
 
 using tlspeers::Relay;
 using tlspeers::Server;
 
-class SecureChannelTest : public testing::Test {
+class SecureChannelTest : public TlsTest {
  protected:
-  static void SetUpTestSuite() {
-    pkiDir_ = new TempDir;
-    pki_ = new tlspeers::Pki(pkiDir_->path());
-  }
-  static void TearDownTestSuite() {
-    delete pki_;
-    delete pkiDir_;
-  }
-  void SetUp() override {
-    setenv("ZU_WIN32_ROOT", root_.path().c_str(), 1);
-    root_.Write("standin.conf", "crypt32.ca_bundle=\n");
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    pki_->TrustRoot();
-  }
-  void TearDown() override {
-    WSACleanup();
-    unsetenv("ZU_WIN32_ROOT");
-  }
-
   std::unique_ptr<Server> OpenSsl(const std::string& name, std::vector<std::string> extra) {
     auto server = tlspeers::OpenSslServer(*pki_, name, extra, root_ / "server.txt");
     EXPECT_TRUE(server->ready());
@@ -63,14 +42,7 @@ class SecureChannelTest : public testing::Test {
     int n = connection.ReadLine(line, sizeof line);
     return n < 0 ? "<error>" : std::string(line, static_cast<size_t>(n));
   }
-
-  static TempDir* pkiDir_;
-  static tlspeers::Pki* pki_;
-  TempDir root_;
 };
-
-TempDir* SecureChannelTest::pkiDir_ = nullptr;
-tlspeers::Pki* SecureChannelTest::pki_ = nullptr;
 
 TEST_F(SecureChannelTest, TalksToOpenSslOverTls12AndTls13) {
   for (const char* version : {"-tls1_2", "-tls1_3"}) {
@@ -243,6 +215,7 @@ TEST_F(SecureChannelTest, VerifiesTheServerUnlessTold) {
       {"otherhost", "Certificado inv\xe1lido (erro 0x800b010f = CERT_E_CN_NO_MATCH)"},
       {"expired", "Certificado inv\xe1lido (erro 0x800b0101 = CERT_E_EXPIRED)"},
       {"untrusted", "Certificado inv\xe1lido (erro 0x800b0109 = CERT_E_UNTRUSTEDROOT)"},
+      {"clientonly", "Certificado inv\xe1lido (erro 0x800b0110 = CERT_E_WRONG_USAGE)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.certificate);

@@ -37,6 +37,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <mutex>
@@ -74,6 +75,7 @@ inline std::string ReadFile(const std::string& path) {
 class Pki {
  public:
   explicit Pki(const std::string& directory) : dir_(directory) {
+    std::filesystem::create_directories(dir_);
     caKey_ = EVP_EC_gen("P-256");
     ca_ = Make("zu test root", caKey_, nullptr, nullptr, -30, 3650, true, {});
     intermediateKey_ = EVP_EC_gen("P-256");
@@ -268,9 +270,9 @@ inline int FreePort() {
 class Peer {
  public:
   /* Starts argv[0] (found on PATH) in directory, with a pipe to its stdin
-  ** and stdout and stderr in outputFile. */
+  ** and stdout and stderr in outputFile; it is killed after lifetime. */
   Peer(const std::vector<std::string>& argv, const std::string& outputFile,
-       const std::string& directory = ".")
+       const std::string& directory = ".", std::chrono::seconds lifetime = std::chrono::seconds(60))
       : output_(outputFile) {
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) return;
@@ -290,9 +292,9 @@ class Peer {
     input_ = pipeFds[1];
     // A test blocked on a peer that waits too ends when the peer is killed.
     pid_t pid = pid_;
-    watchdog_ = std::thread([this, pid] {
+    watchdog_ = std::thread([this, pid, lifetime] {
       std::unique_lock<std::mutex> hold(lock_);
-      if (!done_.wait_for(hold, kLifetime, [this] { return finished_; }) && pid > 0)
+      if (!done_.wait_for(hold, lifetime, [this] { return finished_; }) && pid > 0)
         kill(pid, SIGKILL);
     });
   }
@@ -332,17 +334,16 @@ class Peer {
   bool WaitForOutput(const std::string& text) const {
     return WaitFor([&] { return Output().find(text) != std::string::npos; });
   }
-  /* Waits up to 10 s for the program to exit; its exit status or -1. */
-  int Wait() {
+  /* Waits for the program to exit (10 s at most unless told); its exit
+  ** status or -1. */
+  int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
     int status = 0;
-    if (!WaitFor([&] { return waitpid(pid_, &status, WNOHANG) == pid_; })) return -1;
+    if (!WaitFor([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeout)) return -1;
     pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
  private:
-  static constexpr std::chrono::seconds kLifetime{60};
-
   pid_t pid_ = -1;
   int input_ = -1;
   std::string output_;
@@ -358,9 +359,12 @@ class Peer {
 class Server : public Peer {
  public:
   Server(std::vector<std::string> argv, int port, const std::string& outputFile,
-         const std::string& readyText)
-      : Peer(argv, outputFile), port_(port) {
-    ready_ = WaitForOutput(readyText) && Running();
+         const std::string& readyText, const std::string& directory = ".",
+         std::chrono::seconds lifetime = std::chrono::seconds(60))
+      : Peer(argv, outputFile, directory, lifetime), port_(port) {
+    // Ready, or gone (a port another process took in the meantime).
+    WaitFor([&] { return Output().find(readyText) != std::string::npos || !Running(); });
+    ready_ = Output().find(readyText) != std::string::npos && Running();
   }
   int port() const { return port_; }
   bool ready() const { return ready_; }
@@ -370,29 +374,40 @@ class Server : public Peer {
   bool ready_ = false;
 };
 
-/* openssl s_server with NAME's chain and key; extra options after them. */
+/* openssl s_server with NAME's chain and key; extra options after them;
+** it runs in directory (where -WWW finds its files). */
 inline std::unique_ptr<Server> OpenSslServer(const Pki& pki, const std::string& name,
                                              std::vector<std::string> extra,
-                                             const std::string& outputFile) {
-  int port = FreePort();
-  std::vector<std::string> argv = {
-      "openssl", "s_server",     "-accept",     "127.0.0.1:" + std::to_string(port),
-      "-cert",   pki.Cert(name), "-cert_chain", pki.Cert("intermediate"),
-      "-key",    pki.Key(name),  "-ign_eof"};
-  argv.insert(argv.end(), extra.begin(), extra.end());
-  return std::make_unique<Server>(argv, port, outputFile, "ACCEPT");
+                                             const std::string& outputFile,
+                                             const std::string& directory = ".") {
+  std::unique_ptr<Server> server;
+  for (int attempt = 0; attempt < 3 && !(server && server->ready()); ++attempt) {
+    int port = FreePort();
+    std::vector<std::string> argv = {
+        "openssl", "s_server",     "-accept",     "127.0.0.1:" + std::to_string(port),
+        "-cert",   pki.Cert(name), "-cert_chain", pki.Cert("intermediate"),
+        "-key",    pki.Key(name),  "-ign_eof"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    server = std::make_unique<Server>(argv, port, outputFile, "ACCEPT", directory);
+  }
+  return server;
 }
 
-/* gnutls-serv echoing what it receives, with NAME's chain and key. */
+/* gnutls-serv echoing what it receives, with NAME's chain and key. Both
+** try another port when the one chosen was taken before they bound it. */
 inline std::unique_ptr<Server> GnuTlsServer(const Pki& pki, const std::string& name,
                                             std::vector<std::string> extra,
                                             const std::string& outputFile) {
-  int port = FreePort();
-  std::vector<std::string> argv = {"gnutls-serv",        "--echo",         "--port",
-                                   std::to_string(port), "--x509certfile", pki.Chain(name),
-                                   "--x509keyfile",      pki.Key(name)};
-  argv.insert(argv.end(), extra.begin(), extra.end());
-  return std::make_unique<Server>(argv, port, outputFile, "...done");
+  std::unique_ptr<Server> server;
+  for (int attempt = 0; attempt < 3 && !(server && server->ready()); ++attempt) {
+    int port = FreePort();
+    std::vector<std::string> argv = {"gnutls-serv",        "--echo",         "--port",
+                                     std::to_string(port), "--x509certfile", pki.Chain(name),
+                                     "--x509keyfile",      pki.Key(name)};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    server = std::make_unique<Server>(argv, port, outputFile, "...done");
+  }
+  return server;
 }
 
 /* A relay on a free loopback port to a server's port. The client's bytes
