@@ -572,7 +572,12 @@ int SecureConnection::ReadRecord(char** data) {
       WSASetLastError(kConnectionReset);
       return -1;
     }
-    int received = Socket->Read(at, FreeReceiveSpace());
+    // With nothing read ahead, the record's bytes go straight into the
+    // free space: a read through the socket's buffer takes 3000 at a time.
+    int space = FreeReceiveSpace();
+    int received = Socket->HasBufferedData() || space < AbSocket::kBufferSize
+                       ? Socket->Read(at, space)
+                       : Socket->Recv(at, space, 0);
     if (received <= 0) return received;
     length = static_cast<DWORD>(received);
     status = Decrypt(at, data, &length);

@@ -12,6 +12,8 @@ zu_packages="$zu_packages libgtest-dev pkg-config"
 zu_packages="$zu_packages openssl gnutls-bin ca-certificates"
 # The benchmarks: Google Benchmark; pugixml, the settings benchmark's anchor.
 zu_packages="$zu_packages libbenchmark-dev libpugixml-dev"
+# The HTTP tests and benchmark: the peers they start, curl as the anchor.
+zu_packages="$zu_packages nginx-light tinyproxy curl python3-werkzeug"
 zu_install_missing() {
   missing=""
   for p in $zu_packages "$@"; do
