@@ -20,7 +20,9 @@
 #include "misc/getopt.h"
 #include "settings/regkey.h"
 #include "settings/regvaluestore.h"
+#include "tools/zuadm/cert_commands.h"
 #include "tools/zuadm/field_text.h"
+#include "tools/zuadm/http_command.h"
 #include "tools/zuadm/record_print.h"
 #include "tools/zuadm/record_store.h"
 #include "tools/zuadm/settings_store.h"
@@ -50,6 +52,12 @@ const char kUsageText[] =
     "  record set KEYPATH FIELD=VALUE ...         change a stored record\n"
     "  record load KEYPATH               print a stored record\n"
     "  sysinfo [PART]                    processor, Windows version, mutex name\n"
+    "  http [-x HOST[:PORT]] [-u USER:PASSWORD] [-k] [-G] [-d NAME=VALUE]...\n"
+    "       [-F NAME=VALUE | -F NAME=@FILE]... [-o FILE] [-i] URL\n"
+    "                                    GET, or POST with -d or -F fields\n"
+    "  cert list [-m]                    the personal certificate store\n"
+    "  cert import FILE.pfx [-m]         a PFX file into the certificate stores\n"
+    "  tls check HOST:PORT [-k]          a TLS server's chain and the verdict on it\n"
     "FIELD is a field key, or a path into lists such as FW_RULES[0].NAME\n"
     "(an index one past the last element adds an element).\n";
 
@@ -375,5 +383,8 @@ int main(int argc, char** argv) {
   if (command == "settings") return SettingsCommand(*store, args);
   if (command == "record") return RecordCommand(*store, args);
   if (command == "sysinfo") return SysinfoCommand(args);
+  if (command == "http") return HttpCommand(argc - optind, argv + optind);
+  if (command == "cert") return CertCommand(args, options.root == HKEY_LOCAL_MACHINE);
+  if (command == "tls") return TlsCommand(args);
   return Usage("unknown command");
 }
