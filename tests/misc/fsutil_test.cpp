@@ -5,12 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -321,9 +319,7 @@ TEST(FsUtil, WindowsVersionsUnderWine) {
   if (const char* result = ChildProcess::Argument()) {
     char name[32];
     InstanceMutexName(name, sizeof name, "svc");
-    std::ofstream(std::string(result) + ".part")
-        << WindowsVersionCode() << " " << ProcessorArchitecture() << " " << name;
-    std::filesystem::rename(std::string(result) + ".part", result);
+    std::ofstream(result) << WindowsVersionCode() << " " << ProcessorArchitecture() << " " << name;
     return;
   }
   platform_env::WineVersion wine("fsutil_test.exe");  // this program
@@ -339,11 +335,7 @@ TEST(FsUtil, WindowsVersionsUnderWine) {
     ASSERT_TRUE(wine.Set(version));
     std::string result = temp / version;
     ChildProcess child(result, nullptr);
-    bool done = false;
-    for (int i = 0; i < 60000 && !(done = std::filesystem::exists(result)); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    EXPECT_TRUE(done) << version;
+    EXPECT_TRUE(child.Finished()) << version;
     EXPECT_EQ(temp.Read(version), expected) << version;
   }
 }

@@ -68,6 +68,24 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
+  /* Waits up to a minute for the child to end of itself; true when it did. */
+  bool Finished() {
+#ifdef _WIN32
+    return process_ && WaitForSingleObject(process_, 60000) == WAIT_OBJECT_0;
+#else
+    if (pid_ <= 0) return false;
+    int status = 0;
+    for (int i = 0; i < 60000; ++i) {
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return true;
+      }
+      usleep(1000);
+    }
+    return false;
+#endif
+  }
+
   /* Kills the child at once and reaps it; true when it was still running
   ** until then. */
   bool Kill() {
