@@ -132,6 +132,15 @@ uint32_t RegKey::GetInteger(const char* name) {
   return value;
 }
 
+ValueKind RegKey::GetKind(const char* name) {
+  DWORD type = 0;
+  if (RegQueryValueExA(Key, name, nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS) {
+    return ValueMissing;
+  }
+  if (type == REG_SZ || type == REG_EXPAND_SZ) return ValueText;
+  return type == REG_DWORD ? ValueInteger : ValueOther;
+}
+
 LONG RegKey::SetString(const char* name, const zustring& text) {
   return RegSetValueExA(Key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                         text.Length() + 1);
@@ -225,9 +234,10 @@ bool RegKey::RenameWithin(const zustring& newFullPath) {
 
 /* Without RegRenameKey: copy the tree to the new path, then delete the old
 ** one. A target at or inside the key itself is refused, as the copy would
-** be deleted with the old tree. */
+** be deleted with the old tree, and so is one that contains the key, as
+** clearing the target would delete the key before it is copied. */
 bool RegKey::RenameByCopy(const zustring& newFullPath) {
-  if (IsWithin(newFullPath, Path)) return false;
+  if (IsWithin(newFullPath, Path) || IsWithin(Path, newFullPath)) return false;
   SHDeleteKeyA(Root, newFullPath.c_str());
   HKEY newKey = nullptr;
   if (RegCreateKeyExA(Root, newFullPath.c_str(), 0, const_cast<LPSTR>(""), REG_OPTION_NON_VOLATILE,

@@ -22,6 +22,7 @@
 #include "misc/stringlist.h"
 #include "misc/zustring.h"
 #include "platform/win32.h"
+#include "settings/valuekind.h"
 
 class RegKey {
  public:
@@ -39,6 +40,9 @@ class RegKey {
 
   zustring GetString(const char* name);
   uint32_t GetInteger(const char* name);
+  /* ValueText (REG_SZ, REG_EXPAND_SZ), ValueInteger (REG_DWORD), ValueOther
+  ** (any other type) or ValueMissing. */
+  ValueKind GetKind(const char* name);
   /* Both return the platform's error code, 0 on success. */
   LONG SetString(const char* name, const zustring& text);
   LONG SetInteger(const char* name, uint32_t value);

@@ -126,6 +126,13 @@ TEST_F(RegKeyTest, ValueTypesAndMissingLooksEmpty) {
                                                        {"binary", ""},     {"expand", "%PATH%;x"},
                                                        {"embedded", "ab"}, {"unterminated", "abc"}};
   for (const auto& [name, text] : texts) EXPECT_EQ(key.GetString(name), text) << name;
+  // The kind tells what the getters cannot.
+  const std::pair<const char*, ValueKind> kinds[] = {{"missing", ValueMissing},
+                                                     {"number", ValueInteger},
+                                                     {"expand", ValueText},
+                                                     {"Text", ValueText},
+                                                     {"binary", ValueOther}};
+  for (const auto& [name, kind] : kinds) EXPECT_EQ(key.GetKind(name), kind) << name;
   for (const char* name : {"text", "missing", "binary", "long"}) {
     EXPECT_EQ(key.GetInteger(name), 0u) << name;
   }
@@ -242,6 +249,14 @@ TEST_F(RegKeyTest, RenameByCopyWithoutRegRenameKey) {
     check(!key.Rename("\\Top\\Inner") && !key.Rename("Inner") && !key.Rename("\\TOP"),
           "no rename into itself");
     check(key.Path == "Top" && key.GetString("v") == "old", "unchanged after refusals");
+    // Nor onto a key that contains it: that would delete the key first.
+    Make("Outer\\Middle\\Inner", "i", "inner");
+    RegKey inner;
+    check(inner.Open("\\Outer\\Middle\\Inner", false, true), "open inner");
+    check(!inner.Rename("\\Outer") && !inner.Rename("\\OUTER\\middle"),
+          "no rename onto an ancestor");
+    check(inner.GetString("i") == "inner" && SubKeysOf("Outer\\Middle") == Strings{"Inner"},
+          "inner key kept");
     std::exit(failures);
   };
   EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
