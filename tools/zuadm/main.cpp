@@ -122,14 +122,17 @@ std::unique_ptr<SettingsStore> MakeStore(const Options& options) {
 ** quoted is set. Empty when there is no such value. */
 zustring ShownValue(SettingsStore& store, const char* name, bool quoted) {
   zustring text;
-  switch (store.ValueKind(name)) {
-    case SettingsStore::Kind::Integer:
+  switch (store.GetKind(name)) {
+    case ValueInteger:
       text.Format("%u", store.GetInteger(name));
       break;
-    case SettingsStore::Kind::Text:
+    case ValueText:
       text = quoted ? zustring("\"") + store.GetString(name) + "\"" : store.GetString(name);
       break;
-    case SettingsStore::Kind::Missing:
+    case ValueOther:
+      text = "(a value of another type)";
+      break;
+    case ValueMissing:
       break;
   }
   return text;
@@ -170,7 +173,7 @@ int SettingsCommand(SettingsStore& store, const std::vector<const char*>& args) 
 
   if (verb == "get" && need(3)) {
     if (!store.Open(path, false, false)) return Fail(zustring("no key ") + path);
-    if (store.ValueKind(name.c_str()) == SettingsStore::Kind::Missing) {
+    if (store.GetKind(name.c_str()) == ValueMissing) {
       return Fail(zustring("no value ") + name + " in key " + path);
     }
     PrintLine(ShownValue(store, name.c_str(), false));

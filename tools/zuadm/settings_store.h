@@ -4,7 +4,8 @@
 ** RegValueStore (Values.xml files) agree by operation names, not by a base
 ** class; StoreAdapter<S> maps those names onto this interface and evens out
 ** the two small differences: RegKey's Open takes an access flag and its
-** setters return an error code.
+** setters return an error code. Only the stores' public operations are
+** used.
 */
 #pragma once
 
@@ -20,8 +21,6 @@
 
 class SettingsStore {
  public:
-  enum class Kind { Missing, Text, Integer };
-
   virtual ~SettingsStore() = default;
   /* Opens the key at path, a key path from the root without a leading
   ** backslash; true when the key is open. */
@@ -30,7 +29,7 @@ class SettingsStore {
   virtual zustring GetString(const char* name) = 0;
   virtual uint32_t GetInteger(const char* name) = 0;
   /* What the open key holds under name; the getters alone cannot tell. */
-  virtual Kind ValueKind(const char* name) = 0;
+  virtual ValueKind GetKind(const char* name) = 0;
   virtual bool SetString(const char* name, const zustring& text) = 0;
   virtual bool SetInteger(const char* name, uint32_t value) = 0;
   virtual bool DeleteValue(const char* name) = 0;
@@ -58,19 +57,7 @@ class StoreAdapter : public SettingsStore {
   void Close() override { store_.Close(); }
   zustring GetString(const char* name) override { return store_.GetString(name); }
   uint32_t GetInteger(const char* name) override { return store_.GetInteger(name); }
-  Kind ValueKind(const char* name) override {
-    if constexpr (requires { store_.Values.Find(name); }) {
-      const auto* entry = store_.Values.Find(name);
-      if (!entry) return Kind::Missing;
-      return entry->Kind == ValueText ? Kind::Text : Kind::Integer;
-    } else {
-      DWORD type = 0;
-      if (RegQueryValueExA(store_.Key, name, nullptr, &type, nullptr, nullptr) != 0) {
-        return Kind::Missing;
-      }
-      return type == REG_DWORD ? Kind::Integer : Kind::Text;
-    }
-  }
+  ValueKind GetKind(const char* name) override { return store_.GetKind(name); }
   bool SetString(const char* name, const zustring& text) override {
     return Succeeded([&] { return store_.SetString(name, text); });
   }

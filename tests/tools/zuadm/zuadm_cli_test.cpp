@@ -60,31 +60,27 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-TEST_F(Zuadm, EveryTagRoundTripsOnBothStores) {
+// Every tag round-trips in process (record_store_test); three, one with
+// nested lists and one with a secret, go through the binary here.
+TEST_F(Zuadm, RecordsRoundTripOnBothStores) {
   Result tags = Run({"record", "tags"});
   ASSERT_EQ(tags.exit, 0) << tags.err;
-  std::vector<std::string> list = Lines(tags.out);
-  ASSERT_EQ(list.size(), 92u);
-  std::vector<std::string> fresh;
-  for (const std::string& tag : list) {
+  EXPECT_EQ(Lines(tags.out).size(), 92u);
+  for (const std::string tag : {"NETWORK_PARAMS", "USER_INFO", "DNS"}) {
     Result made = Run({"record", "new", tag});
     ASSERT_EQ(made.exit, 0) << tag << made.err;
     ASSERT_EQ(made.out.rfind(tag + "\n", 0), 0u) << made.out;
-    fresh.push_back(made.out);
-  }
-  for (bool registry : {false, true}) {
-    for (size_t i = 0; i < list.size(); ++i) {
-      const std::string& tag = list[i];
+    for (bool registry : {false, true}) {
       std::string key = "Saved\\" + tag;
       Result saved = Run({"record", "save", tag, key}, registry);
       ASSERT_EQ(saved.exit, 0) << tag << ": " << saved.err;
       Result loaded = Run({"record", "load", key}, registry);
       ASSERT_EQ(loaded.exit, 0) << tag << ": " << loaded.err;
-      EXPECT_EQ(loaded.out, fresh[i]) << tag << (registry ? " (registry)" : " (files)");
+      EXPECT_EQ(loaded.out, made.out) << tag << (registry ? " (registry)" : " (files)");
     }
   }
   EXPECT_TRUE(fs::exists(dir_ / "win32"));
-  EXPECT_TRUE(fs::is_directory(dir_ / "files/HKEY_CURRENT_USER/Saved/FIREWALL_RULE"));
+  EXPECT_TRUE(fs::is_directory(dir_ / "files/HKEY_CURRENT_USER/Saved/NETWORK_PARAMS"));
 }
 
 TEST_F(Zuadm, FieldAssignmentsAndTheirErrors) {
