@@ -696,7 +696,7 @@ bool ListRecords(SettingsStore& store, const zustring& path, std::vector<StoredR
                  zustring& error) {
   if (!store.Open(path, false, false)) {
     error.Format("no key %s", path.c_str());
-    return false;
+    return path.IsEmpty();  // a store that holds nothing yet holds no records
   }
   zustring tag = store.GetString(kTypeValue);
   if (!tag.IsEmpty() && store.GetKind(kTypeValue) == ValueText) {

@@ -45,7 +45,7 @@ bool HoldsOnlyARecord(SettingsStore& store, const zustring& path, zustring& reas
 ParamLoader* LoadRecord(SettingsStore& store, const zustring& path, zustring& error);
 
 /* The records stored at path and below it (not inside records): their
-** paths and tags, in key order. */
+** paths and tags, in key order. An empty store has none. */
 struct StoredRecord {
   zustring path;
   zustring tag;

@@ -133,12 +133,15 @@ int Delete(Session& session, const zustring& path, const zustring& name) {
 
 int List(Session& session, const zustring& path, bool json) {
   SettingsStore& store = session.Store();
-  if (!store.Open(path, false, false)) return Fail(zustring("no key ") + path);
   std::vector<StoredValue> values;
-  zustring error;
-  if (!ReadValues(store, values, error)) return Fail(error);
   StringList subKeys;
-  UserSubKeys(store, path, subKeys);
+  zustring error;
+  if (store.Open(path, false, false)) {
+    if (!ReadValues(store, values, error)) return Fail(error);
+    UserSubKeys(store, path, subKeys);
+  } else if (!path.IsEmpty()) {  // a store that holds nothing yet lists nothing
+    return Fail(zustring("no key ") + path);
+  }
   if (!json) {
     for (const StoredValue& value : values) {
       PrintLine(value.name + " = " + ShownValue(value, true));
@@ -249,7 +252,9 @@ int SettingsCommand(int argc, char** argv) {
   if (verb == "list") return List(session, path, args.json);
   if (verb == "tree") {
     zustring error;
-    if (!session.Store().Open(path, false, false)) return Fail(zustring("no key ") + path);
+    if (!session.Store().Open(path, false, false)) {
+      return path.IsEmpty() ? kOk : Fail(zustring("no key ") + path);
+    }
     if (!PrintTree(session.Store(), path, 0, error)) return Fail(error);
     return FinishOutput();
   }

@@ -354,13 +354,13 @@ TEST_F(Zuadm, ListsJsonExportImportAndFieldFiles) {
   for (bool registry : {false, true}) {
     SCOPED_TRACE(registry ? "registry" : "files");
     // Assignments past what one argument may hold, from a file and stdin.
-    std::string big = Rules(std::string(100, '-') + " rule with a long name, ", 1000);
+    std::string big = Rules(std::string(1400, '-') + " rule with a long name, ", 100);
     ASSERT_GT(big.size(), 128u * 1024);
     dir_.Write("big.txt", big);
     Result saved = Run({"record", "save", "NETWORK_PARAMS", "Net\\Big", "-f", "big.txt"}, registry);
     ASSERT_EQ(saved.exit, 0) << saved.err;
     Result fromStdin =
-        Run({"record", "set", "Net\\Big", "-f", "-"}, registry, "FW_RULES[999].NAME=last\n");
+        Run({"record", "set", "Net\\Big", "-f", "-"}, registry, "FW_RULES[99].NAME=last\n");
     ASSERT_EQ(fromStdin.exit, 0) << fromStdin.err;
     ASSERT_EQ(Run({"record", "save", "DNS", "Net\\Dns"}, registry).exit, 0);
 
@@ -381,7 +381,7 @@ TEST_F(Zuadm, ListsJsonExportImportAndFieldFiles) {
 
     // Position edits; then an export, imported elsewhere, exports alike.
     ASSERT_EQ(Run({"record", "insert", "Net\\Big", "FW_RULES[0]", "NAME=first"}, registry).exit, 0);
-    ASSERT_EQ(Run({"record", "move", "Net\\Big", "FW_RULES[1000]", "1"}, registry).exit, 0);
+    ASSERT_EQ(Run({"record", "move", "Net\\Big", "FW_RULES[100]", "1"}, registry).exit, 0);
     ASSERT_EQ(Run({"record", "remove", "Net\\Big", "FW_RULES[2]"}, registry).exit, 0);
     Result order = Run({"record", "load", "Net\\Big"}, registry);
     size_t first = order.out.find("\"first\""), last = order.out.find("\"last\"");
