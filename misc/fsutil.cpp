@@ -4,6 +4,7 @@
 */
 #include "misc/fsutil.h"
 
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -24,8 +25,10 @@ bool IsControl(char c) {
   return static_cast<unsigned char>(c) < 32;
 }
 
-unsigned char Upper(char c) {
-  return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : static_cast<unsigned char>(c);
+/* Names compare as the C library's toupper gives them (only a-z change in
+** the C locale), as the platform's directory search compares them. */
+int Upper(char c) {
+  return std::toupper(static_cast<unsigned char>(c));
 }
 
 uint32_t EntryType(DWORD attributes) {
@@ -257,7 +260,7 @@ bool WildMatchSimple(const char* name, const char* pattern, bool prefixIsEnough)
   return MatchRest(name, pattern, prefixIsEnough);
 }
 
-int ProcessorArchitecture() {
+MachineArchitecture ProcessorArchitecture() {
   typedef void(WINAPI * SystemInfoFunction)(LPSYSTEM_INFO);
   SYSTEM_INFO info{};
   SystemInfoFunction native = nullptr;
@@ -273,46 +276,49 @@ int ProcessorArchitecture() {
   }
   switch (info.wProcessorArchitecture) {
     case PROCESSOR_ARCHITECTURE_AMD64:
-      return 2;
+      return kArchitectureX64;
     case PROCESSOR_ARCHITECTURE_INTEL:
-      return 1;
+      return kArchitectureX86;
     default:
-      return 0;
+      return kArchitectureOther;
   }
 }
 
-int WindowsVersionCode() {
+WindowsVersion WindowsVersionCode() {
   OSVERSIONINFOEXA version{};
   version.dwOSVersionInfoSize = sizeof version;
-  if (!GetVersionExA(reinterpret_cast<LPOSVERSIONINFOA>(&version))) return 0;
+  if (!GetVersionExA(reinterpret_cast<LPOSVERSIONINFOA>(&version))) return kWindowsUnknown;
   DWORD major = version.dwMajorVersion, minor = version.dwMinorVersion;
   bool workstation = version.wProductType == VER_NT_WORKSTATION;
   if (version.dwPlatformId != VER_PLATFORM_WIN32_NT) {
-    if (major != 4) return 0;
-    if (minor == 0) return 2;
-    if (minor == 10) return version.szCSDVersion[1] == 'A' ? 4 : 3;
-    if (minor == 90) return 5;
-    return 0;
+    if (major != 4) return kWindowsUnknown;
+    if (minor == 0) return kWindows95;
+    // 98 Second Edition says so with " A" in its service-pack text.
+    if (minor == 10) return version.szCSDVersion[1] == 'A' ? kWindows98SE : kWindows98;
+    if (minor == 90) return kWindowsMe;
+    return kWindowsUnknown;
   }
   switch (major) {
     case 4:
-      return 6;
+      return kWindowsNT4;
     case 5:
-      return minor == 0 ? 7 : minor == 1 ? 8 : 9;
+      return minor == 0 ? kWindows2000 : minor == 1 ? kWindowsXP : kWindowsOther5;
     case 6:
-      if (minor == 0) return workstation ? 10 : 11;
-      if (minor == 1) return workstation ? 12 : 11;
-      if (minor == 2 || minor == 3) return workstation ? 13 : 14;
-      return 0;
+      if (minor == 0) return workstation ? kWindowsVista : kWindowsServer2008;
+      if (minor == 1) return workstation ? kWindows7 : kWindowsServer2008;
+      if (minor == 2 || minor == 3) return workstation ? kWindows8 : kWindowsServer2012;
+      return kWindowsUnknown;
     case 10:
-      return minor == 0 ? (workstation ? 15 : 16) : 0;
+      if (minor != 0) return kWindowsUnknown;
+      return workstation ? kWindows10 : kWindowsServer2016;
     default:
-      return 0;
+      return kWindowsUnknown;
   }
 }
 
 int InstanceMutexName(char* buffer, size_t size, const char* part) {
-  const char* format = WindowsVersionCode() < 7 ? "__ZU_%s__" : "Global\\__ZU_%s__";
+  // Machine-wide names ("Global\\") exist from Windows 2000 on.
+  const char* format = WindowsVersionCode() < kWindows2000 ? "__ZU_%s__" : "Global\\__ZU_%s__";
   int n = std::snprintf(buffer, size, format, part);
   return n >= 0 && static_cast<size_t>(n) < size ? n : -1;
 }

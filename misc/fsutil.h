@@ -84,16 +84,37 @@ bool WildMatch(const char* name, const char* pattern, bool prefixIsEnough);
 ** characters that follows it, not scanning past a '/'. */
 bool WildMatchSimple(const char* name, const char* pattern, bool prefixIsEnough);
 
-/* The processor architecture of the machine (not of the process): 2 x64,
-** 1 x86, 0 any other. */
-int ProcessorArchitecture();
+/* The processor architectures ProcessorArchitecture tells apart. */
+enum MachineArchitecture : int {
+  kArchitectureOther = 0,
+  kArchitectureX86 = 1,
+  kArchitectureX64 = 2,
+};
+/* The processor architecture of the machine (not of the process). */
+MachineArchitecture ProcessorArchitecture();
 
-/* A code for the running Windows version: 2 95, 3 98, 4 98 SE, 5 Me, 6 NT 4,
-** 7 2000, 8 XP, 9 other 5.x (XP x64, Server 2003), 10 Vista, 11 Server 2008
-** (R2), 12 7, 13 8 and 8.1, 14 Server 2012 (R2), 15 10 and later
-** workstations, 16 Server 2016 and later; 0 for any other version or when
-** the version cannot be read. */
-int WindowsVersionCode();
+/* The Windows versions WindowsVersionCode tells apart; the numbers are the
+** codes hosts keep and compare (everything before 2000 is below it). */
+enum WindowsVersion : int {
+  kWindowsUnknown = 0,  // any other version, or the version cannot be read
+  kWindows95 = 2,
+  kWindows98 = 3,
+  kWindows98SE = 4,
+  kWindowsMe = 5,
+  kWindowsNT4 = 6,
+  kWindows2000 = 7,
+  kWindowsXP = 8,
+  kWindowsOther5 = 9,  // other 5.x: XP x64, Server 2003
+  kWindowsVista = 10,
+  kWindowsServer2008 = 11,  // and 2008 R2
+  kWindows7 = 12,
+  kWindows8 = 13,           // and 8.1
+  kWindowsServer2012 = 14,  // and 2012 R2
+  kWindows10 = 15,          // and later workstations
+  kWindowsServer2016 = 16,  // and later servers
+};
+/* The code of the running Windows version. */
+WindowsVersion WindowsVersionCode();
 
 /* The name of a program part's single-instance mutex: "__ZU_part__", with
 ** "Global\" in front from Windows 2000 on (machine-wide). The formatted

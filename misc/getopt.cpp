@@ -59,18 +59,18 @@ int getopt(int argc, char* const argv[], const char* optstring) noexcept {
         nextChar = nullptr;
       }
       optarg = nullptr;
-      return letter;
+      return static_cast<unsigned char>(letter);
     }
     ++optind;
     if (*nextChar) {
       optarg = nextChar;
       nextChar = nullptr;
-      return letter;
+      return static_cast<unsigned char>(letter);
     }
-    if (optind < argc) {
+    if (optind < argc && argv[optind]) {
       optarg = argv[optind++];
       nextChar = nullptr;
-      return letter;
+      return static_cast<unsigned char>(letter);
     }
   }
   optarg = nullptr;

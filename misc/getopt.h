@@ -10,10 +10,11 @@
 ** consumed). The vector is never reordered.
 **
 ** The state is process-wide and never reset by the parser: set optind back
-** to 1 before parsing another vector (a group left half-scanned by an
-** earlier parse is then dropped). The names have C linkage, as the C
-** library's parser has where there is one: in a program linked with this
-** library they are this parser (the declarations of <unistd.h> agree).
+** to 1 before parsing another vector. A group left half-scanned by an
+** earlier parse is continued only while argv[optind] is the argument it
+** stood in; otherwise scanning starts afresh. The names have C linkage, as
+** the C library's parser has where there is one: in a program linked with
+** this library they are this parser (the declarations of <unistd.h> agree).
 */
 #pragma once
 
@@ -26,10 +27,10 @@ extern char* optarg;
 /* When not 0, errors are reported on stderr as perror would. */
 extern int opterr;
 
-/* The next option letter; '?' for a letter not in optstring (or ':') and for a
-** missing argument, after printing "get command line option: Invalid
-** argument" when opterr is set (errno becomes EINVAL); -1 at the end of
-** the options. */
+/* The next option letter (0 to 255); '?' for a letter not in optstring (or
+** ':') and for a missing argument, after printing "get command line
+** option: Invalid argument" when opterr is set (errno becomes EINVAL); -1
+** at the end of the options. */
 int getopt(int argc, char* const argv[], const char* optstring) noexcept;
 }
 

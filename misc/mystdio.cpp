@@ -18,6 +18,12 @@
 
 namespace {
 
+/* The Microsoft C runtime's value of _IONBF, which hosts written for it
+** pass whatever this platform's value is. */
+constexpr int kMicrosoftUnbuffered = 4;
+/* Buffered formatting flushes first when less than this is free. */
+constexpr uint32_t kPrintfRoom = 256;
+
 /* Moves the file pointer by distance; false when the platform refuses. */
 bool MoveFilePointer(HANDLE file, LONG distance, DWORD method) {
   SetLastError(NO_ERROR);
@@ -153,7 +159,7 @@ int winSetvbuf(WinFile* stream, char* buffer, int mode, size_t size) {
   stream->IoPos = 0;
   stream->IoFilled = 0;
   size_t rounded = size & ~static_cast<size_t>(15);
-  if (mode == 4 || mode == _IONBF || rounded == 0) return 0;
+  if (mode == kMicrosoftUnbuffered || mode == _IONBF || rounded == 0) return 0;
   if (rounded > UINT32_MAX - 16) return -1;
   stream->IoBuffer = new (std::nothrow) unsigned char[rounded + 1];
   if (!stream->IoBuffer) return -1;
@@ -344,7 +350,7 @@ int winPrintf(WinFile* stream, const char* format, ...) {
       result = static_cast<int>(written);
     }
   } else if (EnterWriting(stream)) {
-    if (stream->IoSize - stream->IoPos < 256) winFflush(stream);
+    if (stream->IoSize - stream->IoPos < kPrintfRoom) winFflush(stream);
     // Format where the pending bytes end; when the text does not fit, write
     // them out and format once more into the space then free.
     for (int attempt = 0; attempt < 2; ++attempt) {

@@ -49,11 +49,14 @@ int StringList::AddWithTag(const zustring& s, uint32_t tag) {
   return index;
 }
 
+/* The count is taken first: other may be this list. */
 void StringList::AddAll(const StringList& other) {
-  for (int i = 0; i < other.count_; ++i) Add(*other.items_[i]);
+  int count = other.count_;
+  for (int i = 0; i < count; ++i) Add(*other.items_[i]);
 }
 
 void StringList::Assign(const StringList& other) {
+  if (&other == this) return;
   Clear();
   AddAll(other);
 }

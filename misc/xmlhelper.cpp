@@ -86,6 +86,9 @@ unsigned RunEnd(const char* s, unsigned length, unsigned position, Belongs belon
 
 enum class ReadState { Open, Name, Between, AfterName, Value, Close };
 
+/* Growth step, in tenths, of a name or value read in several pieces. */
+constexpr unsigned kPieceGrowthHint = 10;
+
 }  // namespace
 
 bool ReadXmlTag(const zustring& text, unsigned& position, XmlTag& tag) {
@@ -106,10 +109,16 @@ bool ReadXmlTag(const zustring& text, unsigned& position, XmlTag& tag) {
     value = zustring();
     skipBlanks = true;
   };
+  // A value written in many pieces (text between references) grows by
+  // doubling from its second piece on, not by exact fit for every piece.
+  auto append = [](zustring& target, const char* bytes, unsigned n) {
+    if (!target.IsEmpty()) target.Reserve(0, kPieceGrowthHint);
+    target.Append(bytes, static_cast<int>(n));
+  };
   // Appends the character just taken and those after it that belong with it.
   auto appendRun = [&](zustring& target, auto belongs) {
     unsigned end = RunEnd(s, length, position, belongs);
-    target.Append(s + position - 2, static_cast<int>(end - position + 1));
+    append(target, s + position - 2, end - position + 1);
     position = end;
   };
   if (position == 0) position = 1;
@@ -142,10 +151,10 @@ bool ReadXmlTag(const zustring& text, unsigned& position, XmlTag& tag) {
       } else if (c != '&') {
         appendRun(value, [](char d) { return d != '"' && d != '&'; });
       } else if (const Reference* reference = MatchReference(s + position - 2)) {
-        value.Append(&reference->decoded, 1);
+        append(value, &reference->decoded, 1);
         position += reference->length - 1;
       } else {
-        value.Append(&c, 1);
+        append(value, &c, 1);
       }
     } else if (state == ReadState::Close) {
       return c == '>';
@@ -285,7 +294,7 @@ int XmlDecodeReference(const char* ampersand, unsigned char* byte) {
       return static_cast<int>(named.length);
     }
   }
-  if (ampersand[1] != '#') return -6;
+  if (ampersand[1] != '#') return kXmlUnknownReference;
   bool hex = ampersand[2] == 'x';
   const char* p = ampersand + (hex ? 3 : 2);
   unsigned value = 0;
@@ -299,10 +308,10 @@ int XmlDecodeReference(const char* ampersand, unsigned char* byte) {
     } else if (hex && c >= 'A' && c <= 'F') {
       digit = static_cast<unsigned>(c - 'A' + 10);
     } else {
-      return hex ? -2 : -4;
+      return hex ? kXmlNotHexDigit : kXmlNotDecimalDigit;
     }
     value = value * (hex ? 16 : 10) + digit;
-    if (value > 255) return hex ? -3 : -5;
+    if (value > 255) return hex ? kXmlHexAbove255 : kXmlDecimalAbove255;
   }
   *byte = static_cast<unsigned char>(value);
   return static_cast<int>(p - ampersand) + (*p == ';' ? 1 : 0);

@@ -69,8 +69,15 @@ void XmlEscape(zustring& text);
 /* A copy of text with every reference decoded (see XmlDecodeReference), to
 ** be freed with free(); none when a reference is bad or memory is short. */
 char* XmlUnescape(const char* text);
+/* Why XmlDecodeReference refused a reference. */
+enum XmlReferenceError : int {
+  kXmlNotHexDigit = -2,
+  kXmlHexAbove255 = -3,
+  kXmlNotDecimalDigit = -4,
+  kXmlDecimalAbove255 = -5,
+  kXmlUnknownReference = -6,  // an unknown or misspelt name, or no name at all
+};
 /* Decodes the reference at ampersand into *byte: &amp; &apos; &gt; &lt;
 ** &quot; (with case), &#ddd; and &#xhh; up to 255. Returns the number of
-** characters it takes, or -2 (not a hex digit), -3 (hex above 255), -4 (not
-** a decimal digit), -5 (decimal above 255), -6 (anything else). */
+** characters it takes, or an XmlReferenceError (below 0). */
 int XmlDecodeReference(const char* ampersand, unsigned char* byte);

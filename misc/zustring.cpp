@@ -124,9 +124,13 @@ void zustring::MakeUnique() {
   block_ = copy;
 }
 
+/* strtol with a 32-bit long saturates; a 64-bit long is cut down likewise. */
 int zustring::ToInt() const {
   if (IsEmpty()) return 0;
-  return static_cast<int>(std::strtol(block_->Text(), nullptr, 10));
+  long value = std::strtol(block_->Text(), nullptr, 10);
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int>(value);
 }
 
 /* Called with a unique block when newLength exceeds the capacity. */
@@ -166,7 +170,9 @@ zustring& zustring::Append(const zustring& other) {
   return *this;
 }
 
-zustring& zustring::Append(const char* s, int n) {
+/* Append when the bytes do not simply fit: no block, a shared one, growth,
+** or a count to measure. */
+zustring& zustring::AppendOther(const char* s, int n) {
   if (n <= 0) n = s ? static_cast<int>(std::strlen(s)) : 0;
   if (block_) {
     AppendBytes(s, static_cast<unsigned>(n));
@@ -226,6 +232,9 @@ void zustring::SetLength(int n) {
 ** thread, so that threads may format at the same time. */
 static thread_local char formatScratch[4096];
 
+/* Texts this long or longer are not measured: FormattedLength gives -1. */
+static constexpr unsigned kMaxFormatted = 4u << 20;
+
 int zustring::FormattedLength(char* buffer, unsigned size, const char* fmt, va_list args) {
   va_list pass;
   int r;
@@ -239,7 +248,7 @@ int zustring::FormattedLength(char* buffer, unsigned size, const char* fmt, va_l
   r = _vsnprintf(formatScratch, sizeof formatScratch, fmt, pass);
   va_end(pass);
   if (r >= 0) return r;
-  for (unsigned tempSize = sizeof formatScratch; r < 0 && tempSize < 4194304u;) {
+  for (unsigned tempSize = sizeof formatScratch; r < 0 && tempSize < kMaxFormatted;) {
     tempSize *= 2;
     char* temp = static_cast<char*>(std::malloc(tempSize));
     if (!temp) throw std::bad_alloc();
@@ -292,7 +301,7 @@ int zustring::AppendFormatV(const char* fmt, va_list args) {
   if (block_) {
     MakeUnique();
     unsigned length = block_->length;
-    unsigned room = block_->blockSize - (length + 20);
+    unsigned room = block_->blockSize - (length + kOverhead);
     r = FormattedLength(block_->Text() + length, room, fmt, args);
     if (r >= 0 && static_cast<unsigned>(r) < room) {
       block_->length = length + static_cast<unsigned>(r);
@@ -323,7 +332,7 @@ zustring zustring::Mid(unsigned pos, unsigned count) const {
   if (pos == 0) pos = 1;
   if (IsEmpty() || pos > block_->length) return zustring();
   unsigned start = pos - 1;
-  if (start + count > block_->length) count = block_->length - start;
+  if (count > block_->length - start) count = block_->length - start;
   return zustring(block_->Text() + start, count);
 }
 
@@ -345,8 +354,9 @@ zustring zustring::ToUpper() const {
   return result;
 }
 
-/* Control characters, space and every byte from 0x80 up are blank. */
-static bool IsBlank(char c) {
+/* What Trim removes: control characters, space and every byte from 0x80 up
+** (the bytes that are at most 32 when read as signed). */
+static bool IsControlSpaceOrHigh(char c) {
   return static_cast<signed char>(c) <= 32;
 }
 
@@ -354,11 +364,11 @@ zustring zustring::Trim() const {
   if (IsEmpty()) return zustring();
   const char* text = block_->Text();
   unsigned length = block_->length;
-  if (!IsBlank(text[0]) && !IsBlank(text[length - 1])) return *this;
+  if (!IsControlSpaceOrHigh(text[0]) && !IsControlSpaceOrHigh(text[length - 1])) return *this;
   unsigned first = 0;
-  while (first < length && IsBlank(text[first])) ++first;
+  while (first < length && IsControlSpaceOrHigh(text[first])) ++first;
   unsigned end = length;
-  while (end > first && IsBlank(text[end - 1])) --end;
+  while (end > first && IsControlSpaceOrHigh(text[end - 1])) --end;
   if (end == first) return zustring();
   return zustring(text + first, end - first);
 }
@@ -400,7 +410,8 @@ zustring zustring::Latin1ToUtf8(const char* s, unsigned n) {
   result.SetLength(static_cast<int>(2 * n));
   char* out = result.GetWritableBuffer();
   unsigned k = 0;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(s); *p; ++p) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
+  for (const unsigned char* end = p + n; p < end && *p; ++p) {
     unsigned char c = *p;
     if (c < 0x80) {
       out[k++] = static_cast<char>(c);
@@ -423,13 +434,16 @@ zustring zustring::Utf8ToLatin1(const char* s, char replacement, unsigned n) {
   result.SetLength(static_cast<int>(n));
   char* out = result.GetWritableBuffer();
   unsigned k = 0;
+  /* The text ends at its terminator or after n bytes, whichever comes first;
+  ** a sequence cut by the end gives the replacement. */
   const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
-  while (*p) {
+  const unsigned char* end = p + n;
+  while (p < end && *p) {
     unsigned char c = *p++;
     if (c < 0x80) {
       out[k++] = static_cast<char>(c);
     } else if (c == 0xC2 || c == 0xC3) {
-      unsigned char next = *p;
+      unsigned char next = p < end ? *p : 0;
       if (next >= 0x80 && next <= 0xBF) {
         out[k++] = static_cast<char>(c == 0xC2 ? next : next + 0x40);
       } else {
@@ -438,7 +452,7 @@ zustring zustring::Utf8ToLatin1(const char* s, char replacement, unsigned n) {
       if (next) ++p;
     } else {
       out[k++] = replacement;
-      while ((*p & 0xC0) == 0x80) ++p;
+      while (p < end && (*p & 0xC0) == 0x80) ++p;
     }
   }
   result.SetLength(static_cast<int>(k));

@@ -19,6 +19,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/win32.h"
 
@@ -51,7 +52,18 @@ class zustring {
   int ToInt() const;
 
   zustring& Append(const zustring& other);
-  zustring& Append(const char* s, int n);
+  zustring& Append(const char* s, int n) {
+    // The common case inline: bytes that fit a block of one's own.
+    if (block_ && n > 0 && static_cast<unsigned>(n) <= Capacity() - block_->length &&
+        ReadAcquire(&block_->refCount) == 1) {
+      char* end = block_->Text() + block_->length;
+      std::memmove(end, s, static_cast<unsigned>(n));
+      end[n] = 0;
+      block_->length += static_cast<unsigned>(n);
+      return *this;
+    }
+    return AppendOther(s, n);
+  }
   zustring& operator+=(const zustring& other) { return Append(other); }
   zustring& operator+=(const char* s) { return Append(s, 0); }
   zustring operator+(const char* s) const;
@@ -76,6 +88,9 @@ class zustring {
   bool operator==(const zustring& other) const;
   bool operator!=(const zustring& other) const { return !(*this == other); }
 
+  /* Latin-1 to UTF-8 and back (other characters become replacement). n is
+  ** the length of s, or 0 to measure it; no byte past n or past the
+  ** terminator is read. */
   static zustring Latin1ToUtf8(const char* s, unsigned n = 0);
   static zustring Utf8ToLatin1(const char* s, char replacement, unsigned n = 0);
 
@@ -104,13 +119,17 @@ class zustring {
   };
   static constexpr unsigned kHeader = sizeof(Block);
   static constexpr unsigned kSlack = 24;  // header, terminator and spare bytes of a new block
+  /* What a block holds besides its text at most: the header and four bytes
+  ** (the terminator among them), so the text may reach blockSize - 20. */
+  static constexpr unsigned kOverhead = kHeader + 4;
 
   static Block* AllocBlock(unsigned size);
   static Block* NewBlock(const char* s, unsigned n);
   static void Release(Block* block);
-  unsigned Capacity() const { return block_->blockSize - 20; }
+  unsigned Capacity() const { return block_->blockSize - kOverhead; }
   void Grow(unsigned newLength);
   void AppendBytes(const char* s, unsigned n);
+  zustring& AppendOther(const char* s, int n);
 
   Block* block_ = nullptr;
 };

@@ -13,6 +13,14 @@ DWORD AbSocket::socketOptions_ = 0;
 
 namespace {
 
+constexpr WORD kWinsockVersion = 0x0101;  // 1.1
+constexpr int kListenBacklog = 300;
+/* Startup's option bit that asks for the probe socket, and the control
+** request the probe is sent (whatever it does, its result is ignored). */
+constexpr DWORD kStartupProbe = 1;
+constexpr LONG kProbeRequest = 0x3D550001;
+/* The relay's idle limit when neither side has a time-out. */
+constexpr long kNoIdleLimit = 0x7FFFFFFF;
 constexpr int kAcceptWaitMs = 2000;
 constexpr int kAcceptSecondsPerWait = 2;
 constexpr long kRelayWaitSeconds = 3;
@@ -124,7 +132,7 @@ AbSocket::~AbSocket() {
 int AbSocket::Recv(char* buffer, int length, int flags) {
   OnBeforeRecv(buffer, length);
   if (flags == 0 && (flags_ & kTimeoutEnabled)) {
-    fd_set readable;
+    FD_SET readable;
     FD_ZERO(&readable);
     FD_SET(handle_, &readable);
     timeval wait = {static_cast<long>(flags_ & kTimeoutMinutes) * 60, 0};
@@ -179,20 +187,15 @@ int AbSocket::Read(char* buffer, int length) {
     bufferedCount_ = received;
   }
   int n = length < bufferedCount_ ? length : bufferedCount_;
-  std::memmove(buffer, buffer_ + bufferStart_, n);
+  if (buffer != buffer_) std::memmove(buffer, buffer_, n);  // the relay reads in place
   Consume(n);
   return n;
 }
 
 int AbSocket::Unread(const char* data, int length) {
   if (length < 0 || length > kBufferSize - bufferedCount_) return -1;
-  if (bufferStart_ >= length) {
-    bufferStart_ -= length;
-  } else {
-    std::memmove(buffer_ + length, buffer_ + bufferStart_, bufferedCount_);
-    bufferStart_ = 0;
-  }
-  std::memcpy(buffer_ + bufferStart_, data, length);
+  std::memmove(buffer_ + length, buffer_, bufferedCount_);
+  std::memcpy(buffer_, data, length);
   bufferedCount_ += length;
   return 0;
 }
@@ -217,7 +220,7 @@ int AbSocket::ReadLine(char* buffer, int size) {
       }
       bufferedCount_ = received;
     }
-    const char* start = buffer_ + bufferStart_;
+    const char* start = buffer_;
     int take = room - copied < bufferedCount_ ? room - copied : bufferedCount_;
     const void* lineFeed = std::memchr(start, '\n', take);
     if (lineFeed) take = static_cast<int>(static_cast<const char*>(lineFeed) - start) + 1;
@@ -304,16 +307,11 @@ DWORD AbSocket::GetFlags() {
 }
 
 char* AbSocket::GetBuffer() {
-  if (bufferStart_ != 0) {
-    std::memmove(buffer_, buffer_ + bufferStart_, bufferedCount_);
-    bufferStart_ = 0;
-  }
   return buffer_;
 }
 
 AbSocket& AbSocket::ClearBuffer() {
   bufferedCount_ = 0;
-  bufferStart_ = 0;
   return *this;
 }
 
@@ -345,9 +343,11 @@ AbSocket* AbSocket::NewInstance(int type, SOCKET handle, DWORD flags) {
   return new AbSocket(type, handle, flags);
 }
 
+/* What stays moves to the front: a pointer kept from GetBuffer always sees
+** the buffered bytes. */
 void AbSocket::Consume(int n) {
   bufferedCount_ -= n;
-  bufferStart_ = bufferedCount_ != 0 ? bufferStart_ + n : 0;
+  if (bufferedCount_ != 0) std::memmove(buffer_, buffer_ + n, bufferedCount_);
 }
 
 SOCKET AbSocket::LoadHandle() {
@@ -418,7 +418,7 @@ bool AbSocket::ConnectAny(const char* host, int port, DWORD* address) {
   }
   if (count == 0) return false;
 
-  fd_set writable;
+  FD_SET writable;
   FD_ZERO(&writable);
   for (int j = 0; j < count; ++j) FD_SET(pending[j], &writable);
   timeval wait = {kConnectAnySeconds, 0};
@@ -452,7 +452,7 @@ bool AbSocket::Listen(int port, sockaddr_in* address) {
     CloseKeepingError(handle);
     return false;
   }
-  listen(handle, 300);
+  listen(handle, kListenBacklog);
   if (address) {
     int length = sizeof *address;
     getsockname(handle, reinterpret_cast<sockaddr*>(address), &length);
@@ -470,7 +470,7 @@ AbSocket* AbSocket::AcceptPolling(sockaddr_in* peer, DWORD flags, int waitMillis
   for (;;) {
     SOCKET listening = LoadHandle();
     if (listening == 0) return nullptr;
-    fd_set readable;
+    FD_SET readable;
     FD_ZERO(&readable);
     FD_SET(listening, &readable);
     timeval wait = {waitMilliseconds / 1000, waitMilliseconds % 1000 * 1000};
@@ -501,11 +501,11 @@ bool AbSocket::AcceptTimedOut(DWORD flags, long emptyWaits) {
 int AbSocket::Startup(DWORD options) {
   if (startupCount_++ != 0) return 0;
   WSADATA data;
-  int result = WSAStartup(0x0101, &data);
-  if (options & 1) {
+  int result = WSAStartup(kWinsockVersion, &data);
+  if (options & kStartupProbe) {
     SOCKET probe = socket(AF_INET, SOCK_STREAM, 0);
     if (probe != INVALID_SOCKET) {
-      ioctlsocket(probe, 0x3D550001, nullptr);
+      ioctlsocket(probe, kProbeRequest, nullptr);
       closesocket(probe);
     }
   }
@@ -552,7 +552,7 @@ int AbSocket::Relay(AbSocket* a, AbSocket* b, int64_t* countA, int64_t* countB) 
   RelayBuffered(a, b, countA);
   RelayBuffered(b, a, countB);
 
-  long idleLimit = 0x7FFFFFFF;
+  long idleLimit = kNoIdleLimit;
   if (a->GetFlags() & kTimeoutEnabled) idleLimit = (a->GetFlags() & kTimeoutMinutes) * 60;
   if (b->GetFlags() & kTimeoutEnabled) {
     long limit = (b->GetFlags() & kTimeoutMinutes) * 60;
@@ -565,8 +565,8 @@ int AbSocket::Relay(AbSocket* a, AbSocket* b, int64_t* countA, int64_t* countB) 
   for (;;) {
     SOCKET ha = a->GetHandle();
     SOCKET hb = b->GetHandle();
-    fd_set readable;
-    fd_set urgent;
+    FD_SET readable;
+    FD_SET urgent;
     FD_ZERO(&readable);
     FD_ZERO(&urgent);
     if (!aEnded) {
@@ -602,7 +602,7 @@ int AbSocket::Relay(AbSocket* a, AbSocket* b, int64_t* countA, int64_t* countB) 
 int AbSocket::WaitReadable(int seconds, AbSocket* a, AbSocket* b) {
   if (a->HasBufferedData()) return 1;
   if (b && b->HasBufferedData()) return 2;
-  fd_set readable;
+  FD_SET readable;
   FD_ZERO(&readable);
   FD_SET(a->GetHandle(), &readable);
   if (b) FD_SET(b->GetHandle(), &readable);

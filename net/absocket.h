@@ -118,9 +118,11 @@ class AbSocket {
   ** for a dotted address. */
   static DWORD Resolve(const char* name, hostent** entry);
   static zustring AddressToText(DWORD address);
-  /* Copies between a and b, both ways, until: 0 select failed, 1 a failed
-  ** or ended last, 2 b failed or ended last, 3 idle beyond the time-out of
-  ** a or b. The counters (optional) grow by the bytes read from each. */
+  /* Copies between a and b, both ways, until: 0 select failed, 1 a's read
+  ** failed or b ended after a, 2 b's read failed or a ended after b, 3 idle
+  ** beyond the time-out of a or b. A side ends when its peer stops sending
+  ** or a send to the other side fails. The counters (optional) grow by the
+  ** bytes read from each. */
   static int Relay(AbSocket* a, AbSocket* b, int64_t* countA, int64_t* countB);
   /* 1 or 2 for the first of a and b (optional) with data, else select's
   ** 0 (time-out) or -1. */
@@ -152,12 +154,6 @@ class AbSocket {
   int64_t bytesSent_ = 0;
 
  private:
-  /* Where the buffered bytes start while only Read, ReadLine and Unread
-  ** have touched them; GetBuffer moves them to the front, so that to every
-  ** outside view they start at the buffer's first byte. Reading a line then
-  ** costs no move of the bytes behind it. */
-  int32_t bufferStart_ = 0;
-
   /* Drops n bytes from the front of the buffered ones. */
   void Consume(int n);
   /* handle_ as seen by a thread blocked in Accept while another closes. */

@@ -59,8 +59,29 @@ static bool SerializeList(RecordStream& stream, const zustring& key, const Param
   return ok;
 }
 
+namespace {
+/* The walk whose Run is under way on this thread, if any. */
+thread_local const FieldWalk* activeWalk = nullptr;
+}  // namespace
+
+void FieldWalk::Run(const ParamLoader& record) {
+  struct Activation {
+    const FieldWalk* outer = activeWalk;
+    ~Activation() { activeWalk = outer; }
+  } activation;
+  activeWalk = this;
+  record.Serialize(*this, false);
+}
+
 bool ParamLoader::SerializeFields(RecordStream& stream, const FieldDescriptor* table,
                                   int nRows) const {
+  if (const FieldWalk* walk = activeWalk; &stream == walk) {
+    // ForEachField makes the address const again for a const record.
+    for (int i = 0; i < nRows; ++i) {
+      walk->VisitRow(&table[i], const_cast<void*>(FieldAddress(&table[i])));
+    }
+    return true;
+  }
   bool ok = true;
   for (int i = 0; ok && i < nRows; ++i) {
     const FieldDescriptor* row = &table[i];
@@ -101,7 +122,15 @@ bool ParamLoader::SerializeFields(RecordStream& stream, const FieldDescriptor* t
 
 void ParamListBase::EnsureRoom() {
   if (count_ < capacity_) return;
-  int capacity = items_ ? capacity_ + capacity_ / 2 : 5;
+  ReserveFor(count_ + 1);
+}
+
+/* Grows the array in one step to the capacity that growth by half (from 5)
+** would reach for n elements. */
+void ParamListBase::ReserveFor(int n) {
+  if (n <= capacity_) return;
+  int capacity = items_ ? capacity_ : 5;
+  while (capacity < n) capacity += capacity / 2;
   ParamLoader** items = new ParamLoader*[capacity];
   if (count_) std::memcpy(items, items_, count_ * sizeof *items);
   delete[] items_;
@@ -151,6 +180,7 @@ void ParamListBase::Clear() {
 void ParamListBase::CopyFrom(const ParamListBase& source) {
   for (int i = 0; i < count_; ++i) delete items_[i];
   count_ = 0;
+  ReserveFor(source.count_);
   for (int i = 0; i < source.count_; ++i) AddCopyOf(source, i);
 }
 

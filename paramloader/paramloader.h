@@ -36,6 +36,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <type_traits>
 
@@ -71,12 +72,6 @@ struct MacAddress {
   bool operator==(const MacAddress&) const = default;
 };
 
-/* One class's table, as the class chain lists them. */
-struct FieldTable {
-  const FieldDescriptor* rows;
-  int count;
-};
-
 class RecordStream;
 
 class ParamLoader {
@@ -90,10 +85,6 @@ class ParamLoader {
   virtual ~ParamLoader() = default;
   virtual bool Serialize(RecordStream& stream, bool asRecord) const = 0;
   virtual void* KeyFieldAddress();
-  /* The field tables of the class chain, most basic class first, as
-  ** Serialize walks them: stores up to max tables and returns how many the
-  ** chain has. */
-  virtual int FieldTables(FieldTable* tables, int max) const = 0;
 
   const void* FieldAddress(const FieldDescriptor* row) const {
     return reinterpret_cast<const char*>(this) + row->offset;
@@ -160,6 +151,8 @@ class ParamListBase {
   void Append(ParamLoader* element);
 
  private:
+  void ReserveFor(int n);
+
   ParamLoader** items_ = nullptr;
   int32_t count_ = 0;
   int32_t capacity_ = 0;
@@ -229,12 +222,6 @@ class Record : public Base {
     return nullptr;
   }
   const char* TypeTag() const override { return Self::kTag; }
-  int FieldTables(FieldTable* tables, int max) const override {
-    int n = 0;
-    if constexpr (Base::kHasTable) n = Base::FieldTables(tables, max);
-    if (n < max) tables[n] = FieldTable{Self::kFields, Self::kFieldCount};
-    return n + 1;
-  }
   bool Serialize(RecordStream& stream, bool asRecord) const override {
     bool ok = true;
     if (asRecord) ok = stream.BeginRecord(zustring(this->TypeTag()));
@@ -247,6 +234,37 @@ class Record : public Base {
   }
 };
 
+/* The stream that ForEachField runs a record's Serialize with: while it
+** runs, SerializeFields hands it each row of the tables it is given, with
+** the member's address, instead of writing the fields. So the walk needs no
+** operation of its own in the record classes. */
+class FieldWalk final : public RecordStream {
+ public:
+  typedef void (*Visit)(void* context, const FieldDescriptor* row, void* field);
+  FieldWalk(Visit visit, void* context) : visit_(visit), context_(context) {}
+
+  /* Runs record.Serialize with this stream. */
+  void Run(const ParamLoader& record);
+  void VisitRow(const FieldDescriptor* row, void* field) const { visit_(context_, row, field); }
+
+  bool BeginRecord(const zustring&) override { return true; }
+  bool EndRecord(const zustring&) override { return true; }
+  bool BeginList(const zustring&) override { return true; }
+  bool EndList(const zustring&) override { return true; }
+  bool WriteInt(const zustring&, int32_t) override { return true; }
+  bool WriteBool(const zustring&, bool) override { return true; }
+  bool WriteString(const zustring&, const zustring&) override { return true; }
+  bool WriteIpAddress(const zustring&, uint32_t) override { return true; }
+  bool WriteMacAddress(const zustring&, const MacAddress&) override { return true; }
+  bool BeginElement(const zustring&, const zustring&) override { return true; }
+  bool EndElement(const zustring&) override { return true; }
+  void EncodeSecret(zustring&) override {}
+
+ private:
+  Visit visit_;
+  void* context_;
+};
+
 /* Calls visit(row, address) for every row of the record's class chain, in
 ** the order Serialize writes them, with the address of the member the row
 ** describes (a const address for a const record). Lets a host print, fill
@@ -254,14 +272,12 @@ class Record : public Base {
 template <class Rec, class Visitor>
 requires std::is_base_of_v<ParamLoader, std::remove_const_t<Rec>>
 void ForEachField(Rec& record, Visitor&& visit) {
-  constexpr int kMaxDepth = 8;
-  FieldTable tables[kMaxDepth];
-  int n = record.FieldTables(tables, kMaxDepth);
-  for (int t = 0; t < n && t < kMaxDepth; ++t) {
-    for (int i = 0; i < tables[t].count; ++i) {
-      visit(&tables[t].rows[i], record.FieldAddress(&tables[t].rows[i]));
-    }
-  }
+  using Field = std::conditional_t<std::is_const_v<Rec>, const void*, void*>;
+  using Function = std::remove_reference_t<Visitor>;
+  FieldWalk::Visit call = [](void* context, const FieldDescriptor* row, void* field) {
+    (*static_cast<Function*>(context))(row, static_cast<Field>(field));
+  };
+  FieldWalk(call, const_cast<void*>(static_cast<const void*>(std::addressof(visit)))).Run(record);
 }
 
 /* A record class that adds no fields to its base: only its tag differs. */

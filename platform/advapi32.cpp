@@ -12,17 +12,27 @@
 ** Every call is one transaction (BEGIN IMMEDIATE for the calls that write),
 ** on a connection per process kept open between calls. The database runs in
 ** WAL mode with a busy timeout, so readers never wait for writers and
-** writers queue. The connection is closed before fork() and reopened on
+** writers queue. Values read are kept in the process until anything is
+** committed (which the WAL index shows without a transaction), and an
+** enumeration by index continues from where the handle's previous call
+** stopped while nothing has changed, so that reading a key again costs no
+** transaction and listing a key is linear in its size. The connection is closed before fork() and reopened on
 ** demand, so that a child never inherits it, and reopened when the root
 ** directory (ZU_WIN32_ROOT) changes.
 */
+#include <fcntl.h>
 #include <pthread.h>
 #include <sqlite3.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -107,6 +117,102 @@ struct OpenKey {
   int database;  // index into Registry::databases
 };
 
+/* Where the last enumeration call on a handle stopped: the call for the
+** next index continues after that row instead of counting rows from the
+** first, so that a whole enumeration is linear. It holds only while the
+** database is unchanged since (same data version and own change count);
+** otherwise the index is counted afresh. */
+struct EnumCursor {
+  bool valid = false;
+  int database = -1;
+  int64_t key = 0;
+  DWORD index = 0;
+  std::string fold;  // subkeys: the name in the order they list in
+  int64_t seq = 0;   // values: the value's place in their order
+  int64_t dataVersion = 0;
+  int64_t changes = 0;
+};
+struct HandleCursors {
+  EnumCursor subKeys;
+  EnumCursor values;
+};
+
+/* A view of the database's change state without a transaction: the header
+** of the WAL index, the shared-memory file (registry.db-shm) through which
+** SQLite's WAL mode tells every process what has been committed. The header
+** is written twice, in two copies, by every commit; a view whose copies
+** agree and equal an earlier one means that nothing was committed in
+** between. The file stays in place while this process's own connection is
+** open, so the view lives exactly as long as the connection.
+**
+** Closing any descriptor of a file drops all of the process's POSIX locks
+** on it, SQLite's among them: the view keeps its descriptor open until it
+** is closed after the connection. */
+class IndexView {
+ public:
+  static constexpr size_t kHeader = 48;  // one copy of the header
+  static constexpr uint32_t kVersion = 3007000;
+
+  /* Called with the connection open. */
+  void Open(const std::string& databasePath) {
+    fd_ = ::open((databasePath + "-shm").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) return;
+    struct stat status;
+    if (fstat(fd_, &status) == 0 && status.st_size >= static_cast<off_t>(2 * kHeader)) {
+      void* view = mmap(nullptr, 2 * kHeader, PROT_READ, MAP_SHARED, fd_, 0);
+      if (view != MAP_FAILED) view_ = static_cast<const unsigned char*>(view);
+    }
+  }
+  /* Called after the connection is closed. */
+  void Close() {
+    if (view_) munmap(const_cast<unsigned char*>(view_), 2 * kHeader);
+    view_ = nullptr;
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  /* The header, when both copies agree and are initialised. */
+  bool Read(unsigned char header[kHeader]) const {
+    if (!view_) return false;
+    unsigned char second[kHeader];
+    std::memcpy(header, const_cast<const unsigned char*>(view_), kHeader);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    std::memcpy(second, const_cast<const unsigned char*>(view_ + kHeader), kHeader);
+    uint32_t version;
+    std::memcpy(&version, header, sizeof version);
+    const int kIsInit = 12;  // offset of the byte that says the header is set up
+    return std::memcmp(header, second, kHeader) == 0 && version == kVersion && header[kIsInit] == 1;
+  }
+
+ private:
+  int fd_ = -1;
+  const volatile unsigned char* view_ = nullptr;
+};
+
+/* Values read by this process, kept while nothing was committed since:
+** repeated reads cost no transaction. Keyed by key id and folded name. */
+struct ValueCache {
+  static constexpr size_t kMaxBytes = 4 << 20;
+
+  struct Entry {
+    DWORD type;
+    std::string data;
+  };
+  bool valid = false;
+  unsigned char header[IndexView::kHeader];
+  std::unordered_map<std::string, Entry> entries;
+  size_t bytes = 0;
+
+  static std::string KeyOf(int64_t id, const std::string& fold) {
+    std::string key(reinterpret_cast<const char*>(&id), sizeof id);
+    return key + fold;
+  }
+  void Clear() {
+    valid = false;
+    entries.clear();
+    bytes = 0;
+  }
+};
+
 /* The process's registry state: the connection, its cached statements and
 ** the open handles. All of it is used under the mutex. */
 struct Registry {
@@ -117,14 +223,20 @@ struct Registry {
   std::vector<std::string> databases;  // every database path used so far
   std::unordered_map<const char*, sqlite3_stmt*> statements;
   std::unordered_map<uintptr_t, OpenKey> handles;
+  std::unordered_map<uintptr_t, HandleCursors> cursors;  // by handle, roots included
   uintptr_t nextHandle = 0x1000;
   int64_t rootIds[std::size(kRoots)] = {};
+  IndexView index;
+  ValueCache cache;
 
   void Disconnect() {
     for (auto& [sql, statement] : statements) sqlite3_finalize(statement);
     statements.clear();
+    cursors.clear();  // their versions belong to this connection
+    cache.Clear();
     if (db) sqlite3_close(db);
     db = nullptr;
+    index.Close();
     database = -1;
   }
 };
@@ -142,30 +254,65 @@ void AfterFork() {
   State().mutex.unlock();
 }
 
-/* One call's access to the database: holds the lock and one transaction,
-** rolled back unless Commit succeeds. */
+/* How a call uses the database: one statement that reads (its own
+** transaction), several that read, or writes. */
+enum class Access { kQuery, kRead, kWrite };
+
+/* One call's access to the database: holds the lock and, unless the call
+** is a single query, one transaction, rolled back unless Finish commits. */
 class Session {
  public:
-  explicit Session(bool write) : lock_(State().mutex), registry_(State()) {
+  explicit Session(Access access) : lock_(State().mutex), registry_(State()) {
     status_ = Connect();
-    if (status_ != ERROR_SUCCESS) return;
-    if (Exec(write ? "BEGIN IMMEDIATE" : "BEGIN")) {
+    writes_ = access == Access::kWrite;
+    if (status_ != ERROR_SUCCESS || access == Access::kQuery) return;
+    if (Run(Statement(access == Access::kWrite ? "BEGIN IMMEDIATE" : "BEGIN"))) {
       open_ = true;
     } else {
       status_ = ERROR_REGISTRY_IO_FAILED;
     }
   }
   ~Session() {
-    if (open_) Exec("ROLLBACK");
+    if (open_) Run(Statement("ROLLBACK"));
   }
 
   /* Ends the call: commits when result is success, else rolls back. */
   LSTATUS Finish(LSTATUS result) {
-    if (result == ERROR_SUCCESS) {
-      if (!Exec("COMMIT")) return ERROR_REGISTRY_IO_FAILED;
+    if (result == ERROR_SUCCESS && open_) {
+      if (writes_) registry_.cache.Clear();
+      if (!Run(Statement("COMMIT"))) return ERROR_REGISTRY_IO_FAILED;
       open_ = false;
     }
     return result;
+  }
+
+  /* The cached value of a key, when nothing was committed since it was
+  ** read; else null, and *header (with *indexed) says under which state the
+  ** value about to be read from the database may be kept. */
+  const ValueCache::Entry* Cached(const std::string& cacheKey, unsigned char* header,
+                                  bool* indexed) {
+    ValueCache& cache = registry_.cache;
+    *indexed = registry_.index.Read(header);
+    if (!*indexed) return nullptr;
+    if (!cache.valid || std::memcmp(cache.header, header, IndexView::kHeader) != 0) {
+      cache.Clear();
+      return nullptr;
+    }
+    auto found = cache.entries.find(cacheKey);
+    return found == cache.entries.end() ? nullptr : &found->second;
+  }
+  void Keep(const std::string& cacheKey, const unsigned char* header, DWORD type, const void* data,
+            size_t size) {
+    ValueCache& cache = registry_.cache;
+    if (!cache.valid || std::memcmp(cache.header, header, IndexView::kHeader) != 0) {
+      cache.Clear();
+      std::memcpy(cache.header, header, IndexView::kHeader);
+      cache.valid = true;
+    }
+    if (cache.bytes + size + cacheKey.size() > ValueCache::kMaxBytes) return;
+    std::string bytes(static_cast<const char*>(data), size);
+    cache.bytes += size + cacheKey.size();
+    cache.entries[cacheKey] = ValueCache::Entry{type, std::move(bytes)};
   }
 
   /* A cached statement for sql (a literal), reset and unbound; null when it
@@ -198,6 +345,13 @@ class Session {
   /* The key id for a handle, checking its access rights and that the key
   ** still exists; the session's own failure, when it could not begin. */
   LSTATUS Resolve(HKEY hKey, REGSAM need, int64_t* id) {
+    LSTATUS rc = ResolveHandle(hKey, need, id);
+    return rc == ERROR_SUCCESS ? Exists(*id) : rc;
+  }
+
+  /* Resolve without the check that the key still exists, for a query whose
+  ** finding anything proves it (Exists tells a miss from a deleted key). */
+  LSTATUS ResolveHandle(HKEY hKey, REGSAM need, int64_t* id) {
     if (status_ != ERROR_SUCCESS) return status_;
     for (size_t i = 0; i < std::size(kRoots); ++i) {
       if (hKey == kRoots[i].handle) {
@@ -210,15 +364,20 @@ class Session {
       return ERROR_INVALID_HANDLE;
     }
     if ((found->second.access & need) != need) return ERROR_ACCESS_DENIED;
+    *id = found->second.id;
+    return ERROR_SUCCESS;
+  }
+
+  /* ERROR_SUCCESS when key id exists, ERROR_KEY_DELETED when it is gone. */
+  LSTATUS Exists(int64_t id) {
+    if (IsRoot(id)) return ERROR_SUCCESS;
     sqlite3_stmt* s = Statement("SELECT 1 FROM key WHERE id = ?1");
     if (!s) return ERROR_REGISTRY_IO_FAILED;
-    sqlite3_bind_int64(s, 1, found->second.id);
+    sqlite3_bind_int64(s, 1, id);
     int rc = sqlite3_step(s);
     sqlite3_reset(s);
     if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
-    if (rc != SQLITE_ROW) return ERROR_REGISTRY_IO_FAILED;
-    *id = found->second.id;
-    return ERROR_SUCCESS;
+    return rc == SQLITE_ROW ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
   }
 
   /* The child of parent named name, or 0 when there is none (-1 on a
@@ -277,6 +436,29 @@ class Session {
     return ERROR_SUCCESS;
   }
 
+  /* The enumeration cursor of a handle. */
+  EnumCursor& Cursor(HKEY hKey, bool subKeys) {
+    HandleCursors& cursors = registry_.cursors[reinterpret_cast<uintptr_t>(hKey)];
+    return subKeys ? cursors.subKeys : cursors.values;
+  }
+
+  /* What tells whether the database changed since a cursor was left: the
+  ** data version (commits of other connections) and this connection's own
+  ** change count. False on a database failure. */
+  bool Version(int64_t* dataVersion, int64_t* changes) {
+    sqlite3_stmt* s = Statement("PRAGMA data_version");
+    if (!s || sqlite3_step(s) != SQLITE_ROW) {
+      if (s) sqlite3_reset(s);
+      return false;
+    }
+    *dataVersion = sqlite3_column_int64(s, 0);
+    sqlite3_reset(s);
+    *changes = sqlite3_total_changes64(registry_.db);
+    return true;
+  }
+
+  int Database() const { return registry_.database; }
+
   bool IsRoot(int64_t id) const {
     for (int64_t root : registry_.rootIds) {
       if (root == id) return true;
@@ -317,13 +499,36 @@ class Session {
     return sqlite3_exec(registry_.db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
   }
 
+  /* Puts the database in WAL mode. Processes that open a fresh file at the
+  ** same moment find it locked by each other's switch, which SQLite reports
+  ** at once rather than through the busy handler: the switch is tried again
+  ** until the busy time-out. */
+  bool SwitchToWal() {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+    for (int attempt = 1;; ++attempt) {
+      sqlite3_stmt* s = nullptr;
+      int rc = sqlite3_prepare_v2(registry_.db, "PRAGMA journal_mode=WAL", -1, &s, nullptr);
+      if (rc == SQLITE_OK) rc = sqlite3_step(s);
+      bool wal =
+          rc == SQLITE_ROW &&
+          sqlite3_stricmp(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), "wal") == 0;
+      sqlite3_finalize(s);
+      if (wal) return true;
+      bool locked = rc == SQLITE_BUSY || rc == SQLITE_LOCKED || rc == SQLITE_ROW;
+      if (!locked || Clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(attempt < 20 ? attempt : 20));
+    }
+  }
+
   /* Opens the database of the current root unless it is open already. */
   LSTATUS Connect() {
     static std::once_flag forkHandlers;
     std::call_once(forkHandlers, [] { pthread_atfork(BeforeFork, AfterFork, AfterFork); });
     const char* variable = std::getenv("ZU_WIN32_ROOT");
-    std::string rootVariable = variable ? variable : "";
-    if (registry_.db && rootVariable == registry_.rootVariable) return ERROR_SUCCESS;
+    if (!variable) variable = "";
+    if (registry_.db && registry_.rootVariable == variable) return ERROR_SUCCESS;
+    std::string rootVariable = variable;
     registry_.Disconnect();
     std::string path = standin::Root() + "/registry.db";
     sqlite3* db = nullptr;
@@ -334,8 +539,7 @@ class Session {
     }
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     registry_.db = db;
-    if (!Exec("PRAGMA journal_mode=WAL") || !Exec("PRAGMA synchronous=NORMAL") ||
-        !Exec("BEGIN IMMEDIATE")) {
+    if (!SwitchToWal() || !Exec("PRAGMA synchronous=NORMAL") || !Exec("BEGIN IMMEDIATE")) {
       registry_.Disconnect();
       return ERROR_CANTOPEN;
     }
@@ -352,6 +556,7 @@ class Session {
       registry_.Disconnect();
       return ERROR_CANTOPEN;
     }
+    registry_.index.Open(path);
     registry_.rootVariable = rootVariable;
     registry_.database = -1;
     for (size_t i = 0; i < registry_.databases.size(); ++i) {
@@ -368,6 +573,7 @@ class Session {
   Registry& registry_;
   LSTATUS status_ = ERROR_SUCCESS;
   bool open_ = false;
+  bool writes_ = false;
 };
 
 /* Leaves a statement reset when the scope ends, so that no read stays open
@@ -383,20 +589,63 @@ class ResetOnExit {
   sqlite3_stmt*& statement_;
 };
 
-/* Steps an enumeration query (?1 the key, ?2 the index) to the row at
-** index of the key behind hKey. */
-LSTATUS EnumerationRow(Session& session, HKEY hKey, REGSAM need, const char* sql, DWORD index,
-                       sqlite3_stmt*& row) {
-  int64_t id;
+/* The two queries of an enumeration (?1 the key): one that counts ?2 rows
+** from the first, one that takes the row after the position ?2 of the
+** previous one; both give the position in their last column. */
+struct Enumeration {
+  bool subKeys;
+  const char* byIndex;
+  const char* afterPosition;
+};
+
+const Enumeration kSubKeys = {
+    true, "SELECT name, written, fold FROM key WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2",
+    "SELECT name, written, fold FROM key WHERE parent = ?1 AND fold > ?2 ORDER BY fold LIMIT 1"};
+const Enumeration kValues = {
+    false, "SELECT name, type, data, seq FROM value WHERE key = ?1 ORDER BY seq LIMIT 1 OFFSET ?2",
+    "SELECT name, type, data, seq FROM value WHERE key = ?1 AND seq > ?2 ORDER BY seq LIMIT 1"};
+
+/* Steps an enumeration to the row at index of the key behind hKey,
+** continuing from the handle's cursor when it stands just before it. */
+LSTATUS EnumerationRow(Session& session, HKEY hKey, REGSAM need, const Enumeration& query,
+                       DWORD index, sqlite3_stmt*& row) {
+  int64_t id, dataVersion, changes;
   LSTATUS rc = session.Resolve(hKey, need, &id);
   if (rc != ERROR_SUCCESS) return rc;
-  row = session.Statement(sql);
+  if (!session.Version(&dataVersion, &changes)) return ERROR_REGISTRY_IO_FAILED;
+  EnumCursor& cursor = session.Cursor(hKey, query.subKeys);
+  bool follow = cursor.valid && index > 0 && cursor.index == index - 1 &&
+                cursor.database == session.Database() && cursor.key == id &&
+                cursor.dataVersion == dataVersion && cursor.changes == changes;
+  cursor.valid = false;
+  row = session.Statement(follow ? query.afterPosition : query.byIndex);
   if (!row) return ERROR_REGISTRY_IO_FAILED;
   sqlite3_bind_int64(row, 1, id);
-  sqlite3_bind_int64(row, 2, index);
+  if (!follow) {
+    sqlite3_bind_int64(row, 2, index);
+  } else if (query.subKeys) {
+    sqlite3_bind_blob(row, 2, cursor.fold.data(), static_cast<int>(cursor.fold.size()),
+                      SQLITE_STATIC);
+  } else {
+    sqlite3_bind_int64(row, 2, cursor.seq);
+  }
   int step = sqlite3_step(row);
   if (step == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
-  return step == SQLITE_ROW ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
+  if (step != SQLITE_ROW) return ERROR_REGISTRY_IO_FAILED;
+  int last = sqlite3_column_count(row) - 1;
+  if (query.subKeys) {
+    const char* fold = static_cast<const char*>(sqlite3_column_blob(row, last));
+    cursor.fold.assign(fold ? fold : "", static_cast<size_t>(sqlite3_column_bytes(row, last)));
+  } else {
+    cursor.seq = sqlite3_column_int64(row, last);
+  }
+  cursor.valid = true;
+  cursor.database = session.Database();
+  cursor.key = id;
+  cursor.index = index;
+  cursor.dataVersion = dataVersion;
+  cursor.changes = changes;
+  return ERROR_SUCCESS;
 }
 
 /* A name column into a caller's buffer of *size characters; *size becomes
@@ -410,20 +659,25 @@ LSTATUS CopyName(sqlite3_stmt* row, int column, LPSTR name, LPDWORD size) {
   return ERROR_SUCCESS;
 }
 
-/* A data column: its size into *size (when given), its bytes into data
-** (when given) if they fit, else ERROR_MORE_DATA. */
-LSTATUS CopyData(sqlite3_stmt* row, int column, LPBYTE data, LPDWORD size) {
-  DWORD needed = static_cast<DWORD>(sqlite3_column_bytes(row, column));
+/* A value's bytes: their count into *size (when given), the bytes into
+** data (when given) if they fit, else ERROR_MORE_DATA. */
+LSTATUS CopyBytes(const void* bytes, size_t count, LPBYTE data, LPDWORD size) {
+  DWORD needed = static_cast<DWORD>(count);
   LSTATUS rc = ERROR_SUCCESS;
   if (data) {
     if (*size < needed) {
       rc = ERROR_MORE_DATA;
     } else if (needed) {
-      std::memcpy(data, sqlite3_column_blob(row, column), needed);
+      std::memcpy(data, bytes, needed);
     }
   }
   if (size) *size = needed;
   return rc;
+}
+
+LSTATUS CopyData(sqlite3_stmt* row, int column, LPBYTE data, LPDWORD size) {
+  return CopyBytes(sqlite3_column_blob(row, column),
+                   static_cast<size_t>(sqlite3_column_bytes(row, column)), data, size);
 }
 
 /* Access rights as stored in a handle. */
@@ -435,7 +689,7 @@ REGSAM EffectiveAccess(REGSAM desired) {
 LSTATUS OpenKeyWith(HKEY hKey, LPCSTR lpSubKey, REGSAM access, PHKEY phkResult) {
   if (!phkResult) return ERROR_INVALID_PARAMETER;
   *phkResult = nullptr;
-  Session session(false);
+  Session session(Access::kRead);
   int64_t base, id;
   LSTATUS rc = session.Resolve(hKey, 0, &base);
   if (rc == ERROR_SUCCESS) rc = session.Walk(base, lpSubKey, false, false, &id);
@@ -462,7 +716,7 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM 
                         const LPSECURITY_ATTRIBUTES, PHKEY phkResult, LPDWORD lpdwDisposition) {
   if (!phkResult || !lpSubKey) return ERROR_INVALID_PARAMETER;
   *phkResult = nullptr;
-  Session session(true);
+  Session session(Access::kWrite);
   int64_t base, id;
   LSTATUS rc = session.Resolve(hKey, 0, &base);
   if (rc != ERROR_SUCCESS) return rc;
@@ -484,6 +738,7 @@ LSTATUS RegCloseKey(HKEY hKey) {
   }
   Registry& registry = State();
   std::lock_guard<std::mutex> lock(registry.mutex);
+  registry.cursors.erase(reinterpret_cast<uintptr_t>(hKey));
   return registry.handles.erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS
                                                                    : ERROR_INVALID_HANDLE;
 }
@@ -491,22 +746,37 @@ LSTATUS RegCloseKey(HKEY hKey) {
 LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
                          LPDWORD lpcbData) {
   if (lpData && !lpcbData) return ERROR_INVALID_PARAMETER;
-  Session session(false);
+  Session session(Access::kQuery);
   int64_t id;
-  LSTATUS rc = session.Resolve(hKey, KEY_QUERY_VALUE, &id);
+  LSTATUS rc = session.ResolveHandle(hKey, KEY_QUERY_VALUE, &id);
   if (rc != ERROR_SUCCESS) return rc;
   const char* name = lpValueName ? lpValueName : "";
   std::string fold = Fold(name, std::strlen(name));
+  std::string cacheKey = ValueCache::KeyOf(id, fold);
+  unsigned char header[IndexView::kHeader];
+  bool indexed;
+  if (const ValueCache::Entry* cached = session.Cached(cacheKey, header, &indexed)) {
+    if (lpType) *lpType = cached->type;
+    return CopyBytes(cached->data.data(), cached->data.size(), lpData, lpcbData);
+  }
   sqlite3_stmt* s = session.Statement("SELECT type, data FROM value WHERE key = ?1 AND fold = ?2");
   if (!s) return ERROR_REGISTRY_IO_FAILED;
   sqlite3_bind_int64(s, 1, id);
   sqlite3_bind_blob(s, 2, fold.data(), static_cast<int>(fold.size()), SQLITE_STATIC);
   ResetOnExit resetLater(s);
   int step = sqlite3_step(s);
-  if (step == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+  if (step == SQLITE_DONE) {
+    rc = session.Exists(id);
+    return rc == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND : rc;
+  }
   if (step != SQLITE_ROW) return ERROR_REGISTRY_IO_FAILED;
-  if (lpType) *lpType = static_cast<DWORD>(sqlite3_column_int64(s, 0));
-  return CopyData(s, 1, lpData, lpcbData);  // the read transaction ends with the session
+  DWORD type = static_cast<DWORD>(sqlite3_column_int64(s, 0));
+  if (indexed) {
+    session.Keep(cacheKey, header, type, sqlite3_column_blob(s, 1),
+                 static_cast<size_t>(sqlite3_column_bytes(s, 1)));
+  }
+  if (lpType) *lpType = type;
+  return CopyData(s, 1, lpData, lpcbData);  // the query's transaction ends with its reset
 }
 
 LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
@@ -514,7 +784,7 @@ LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const
   const char* name = lpValueName ? lpValueName : "";
   size_t length = std::strlen(name);
   if (length > kMaxValueName || (!lpData && cbData)) return ERROR_INVALID_PARAMETER;
-  Session session(true);
+  Session session(Access::kWrite);
   int64_t id;
   LSTATUS rc = session.Resolve(hKey, KEY_SET_VALUE, &id);
   if (rc != ERROR_SUCCESS) return rc;
@@ -535,7 +805,7 @@ LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const
 }
 
 LSTATUS RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
-  Session session(true);
+  Session session(Access::kWrite);
   int64_t id;
   LSTATUS rc = session.Resolve(hKey, KEY_SET_VALUE, &id);
   if (rc != ERROR_SUCCESS) return rc;
@@ -553,7 +823,7 @@ LSTATUS RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
 
 LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   if (!lpSubKey) return ERROR_INVALID_PARAMETER;
-  Session session(true);
+  Session session(Access::kWrite);
   int64_t base, id;
   LSTATUS rc = session.Resolve(hKey, 0, &base);
   if (rc == ERROR_SUCCESS) rc = session.Walk(base, lpSubKey, false, false, &id);
@@ -572,13 +842,10 @@ LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
 LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD,
                       LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
   if (!lpName || !lpcchName) return ERROR_INVALID_PARAMETER;
-  Session session(false);
+  Session session(Access::kRead);
   sqlite3_stmt* row = nullptr;
   ResetOnExit resetLater(row);
-  LSTATUS rc = EnumerationRow(
-      session, hKey, KEY_ENUMERATE_SUB_KEYS,
-      "SELECT name, written FROM key WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2", dwIndex,
-      row);
+  LSTATUS rc = EnumerationRow(session, hKey, KEY_ENUMERATE_SUB_KEYS, kSubKeys, dwIndex, row);
   if (rc != ERROR_SUCCESS) return rc;
   rc = CopyName(row, 0, lpName, lpcchName);
   if (lpClass && lpcchClass && *lpcchClass > 0) lpClass[0] = 0;
@@ -594,13 +861,10 @@ LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
 LSTATUS RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD,
                       LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
   if (!lpValueName || !lpcchValueName || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
-  Session session(false);
+  Session session(Access::kRead);
   sqlite3_stmt* row = nullptr;
   ResetOnExit resetLater(row);
-  LSTATUS rc = EnumerationRow(
-      session, hKey, KEY_QUERY_VALUE,
-      "SELECT name, type, data FROM value WHERE key = ?1 ORDER BY seq LIMIT 1 OFFSET ?2", dwIndex,
-      row);
+  LSTATUS rc = EnumerationRow(session, hKey, KEY_QUERY_VALUE, kValues, dwIndex, row);
   if (rc != ERROR_SUCCESS) return rc;
   rc = CopyName(row, 0, lpValueName, lpcchValueName);
   if (lpType) *lpType = static_cast<DWORD>(sqlite3_column_int64(row, 1));
@@ -614,7 +878,7 @@ LSTATUS RegRenameKey(HKEY hKey, LPCWSTR lpSubKeyName, LPCWSTR lpNewKeyName) {
   if (newName.empty() || newName.size() > kMaxKeyName || newName.find('\\') != std::string::npos) {
     return ERROR_INVALID_PARAMETER;
   }
-  Session session(true);
+  Session session(Access::kWrite);
   int64_t base, id;
   LSTATUS rc = session.Resolve(hKey, KEY_WRITE, &base);
   if (rc == ERROR_SUCCESS) rc = session.Walk(base, subKey.c_str(), false, false, &id);
@@ -644,7 +908,7 @@ LSTATUS RegRenameKey(HKEY hKey, LPCWSTR lpSubKeyName, LPCWSTR lpNewKeyName) {
 namespace standin {
 
 LSTATUS RegistryDeleteTree(HKEY key, const char* subKey) {
-  Session session(true);
+  Session session(Access::kWrite);
   int64_t base, id;
   LSTATUS rc = session.Resolve(key, 0, &base);
   if (rc == ERROR_SUCCESS) rc = session.Walk(base, subKey, false, false, &id);
@@ -655,7 +919,7 @@ LSTATUS RegistryDeleteTree(HKEY key, const char* subKey) {
 }
 
 LSTATUS RegistryCopyTree(HKEY source, const char* subKey, HKEY destination) {
-  Session session(true);
+  Session session(Access::kWrite);
   int64_t base, from, to;
   bool whole = !subKey || !*subKey;
   LSTATUS rc = session.Resolve(source, whole ? KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS : 0, &base);

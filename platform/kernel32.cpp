@@ -1,6 +1,8 @@
 /*
-** Stand-in for the kernel32 functions the library calls, over POSIX, and the
-** stand-in's own state: its root directory and configuration file.
+** Stand-in for the kernel32 functions the library calls, over POSIX: last
+** error, handle inheritance, directory search, files through handles,
+** message texts, version and system information, modules and the UTF-8
+** code page.
 */
 #include <dirent.h>
 #include <fcntl.h>
@@ -9,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -40,7 +43,7 @@ BOOL SetHandleInformation(HANDLE handle, DWORD mask, DWORD flags) {
   int fd = static_cast<int>(reinterpret_cast<intptr_t>(handle));
   int fdFlags = fcntl(fd, F_GETFD);
   if (fdFlags < 0) {
-    SetLastError(6);  // ERROR_INVALID_HANDLE
+    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   if (mask & HANDLE_FLAG_INHERIT) {
@@ -51,101 +54,11 @@ BOOL SetHandleInformation(HANDLE handle, DWORD mask, DWORD flags) {
     }
   }
   if (fcntl(fd, F_SETFD, fdFlags) < 0) {
-    SetLastError(6);
+    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   return TRUE;
 }
-
-namespace standin {
-
-std::string Root() {
-  std::string root;
-  if (const char* named = std::getenv("ZU_WIN32_ROOT"); named && *named) {
-    root = named;
-  } else if (const char* home = std::getenv("HOME"); home && *home) {
-    root = std::string(home) + "/.zu-win32";
-  } else {
-    root = "/tmp/zu-win32-" + std::to_string(getuid());
-  }
-  while (root.size() > 1 && root.back() == '/') root.pop_back();
-  // Make the path one directory at a time; existing parts are fine.
-  for (size_t slash = root.find('/', 1);; slash = root.find('/', slash + 1)) {
-    std::string part = root.substr(0, slash);
-    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) break;
-    if (slash == std::string::npos) break;
-  }
-  return root;
-}
-
-std::string Setting(const char* name, const char* fallback) {
-  std::string path = Root() + "/standin.conf";
-  FILE* file = std::fopen(path.c_str(), "r");
-  if (!file) return fallback;
-  std::string value = fallback;
-  size_t n = std::strlen(name);
-  char line[1024];
-  while (std::fgets(line, sizeof line, file)) {
-    line[std::strcspn(line, "\r\n")] = 0;
-    if (std::strncmp(line, name, n) == 0 && line[n] == '=') {
-      value = line + n + 1;
-      break;
-    }
-  }
-  std::fclose(file);
-  return value;
-}
-
-std::string NativePath(const char* path) {
-  std::string native(path ? path : "");
-  std::replace(native.begin(), native.end(), '\\', '/');
-  return native;
-}
-
-DWORD ErrorFromErrno(int error) {
-  switch (error) {
-    case 0:
-      return NO_ERROR;
-    case ENOENT:
-      return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-      return ERROR_ACCESS_DENIED;
-    case EBADF:
-      return ERROR_INVALID_HANDLE;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    case EROFS:
-      return ERROR_WRITE_PROTECT;
-    case EEXIST:
-      return ERROR_FILE_EXISTS;
-    case EINVAL:
-      return ERROR_INVALID_PARAMETER;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
-    case ENOSPC:
-    case EDQUOT:
-      return ERROR_DISK_FULL;
-    case EMFILE:
-    case ENFILE:
-      return ERROR_TOO_MANY_OPEN_FILES;
-    case ENOTEMPTY:
-      return ERROR_DIR_NOT_EMPTY;
-    case EPIPE:
-      return ERROR_BROKEN_PIPE;
-    case ELOOP:
-      return ERROR_CANT_RESOLVE_FILENAME;
-    case EIO:
-      return ERROR_IO_DEVICE;
-    default:
-      return ERROR_GEN_FAILURE;
-  }
-}
-
-}  // namespace standin
 
 /* Directory search: the names are taken when the search starts; the status
 ** of each is read when it is delivered, so that a name removed meanwhile is
@@ -158,48 +71,27 @@ struct FindSearch {
   size_t next = 0;
 };
 
-FILETIME FileTimeOf(const timespec& t) {
-  // 100-ns intervals between 1601-01-01 and 1970-01-01.
-  uint64_t ticks = (static_cast<uint64_t>(t.tv_sec) + 11644473600ull) * 10000000ull +
-                   static_cast<uint64_t>(t.tv_nsec) / 100;
-  return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-}
-
-/* Fills data for name in the directory; false when the name is gone. */
+/* Fills data for name in the directory (its name and whether it is a
+** directory or a file, through a symbolic link as well); false when the
+** name is gone. */
 bool DescribeEntry(int directory, const std::string& name, WIN32_FIND_DATAA* data) {
   struct stat link, target;
   if (fstatat(directory, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) != 0) return false;
-  bool isLink = S_ISLNK(link.st_mode);
-  bool resolved = !isLink || fstatat(directory, name.c_str(), &target, 0) == 0;
-  const struct stat& st = isLink && resolved ? target : link;
   std::memset(data, 0, sizeof *data);
-  DWORD attributes = 0;
-  if (resolved) {
-    if (S_ISDIR(st.st_mode)) {
-      attributes = FILE_ATTRIBUTE_DIRECTORY;
-    } else if (S_ISREG(st.st_mode)) {
-      attributes = FILE_ATTRIBUTE_ARCHIVE;
-      if (!(st.st_mode & S_IWUSR)) attributes |= FILE_ATTRIBUTE_READONLY;
-      data->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(st.st_size) >> 32);
-      data->nFileSizeLow = static_cast<DWORD>(st.st_size);
-    } else {
-      attributes = FILE_ATTRIBUTE_SYSTEM;
-    }
-  }
-  if (isLink) {
-    attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-    data->dwReserved0 = IO_REPARSE_TAG_SYMLINK;
-  }
-  data->dwFileAttributes = attributes;
-  data->ftCreationTime = FileTimeOf(st.st_ctim);
-  data->ftLastAccessTime = FileTimeOf(st.st_atim);
-  data->ftLastWriteTime = FileTimeOf(st.st_mtim);
+  const struct stat* st = &link;
+  if (S_ISLNK(link.st_mode))
+    st = fstatat(directory, name.c_str(), &target, 0) == 0 ? &target : nullptr;
+  if (st && S_ISDIR(st->st_mode)) data->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+  if (st && S_ISREG(st->st_mode)) data->dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+  if (S_ISLNK(link.st_mode)) data->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
   std::snprintf(data->cFileName, sizeof data->cFileName, "%s", name.c_str());
   return true;
 }
 
-unsigned char Upper(unsigned char c) {
-  return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c;
+/* Names compare as the C library's toupper gives them (only a-z change in
+** the C locale). */
+int Upper(char c) {
+  return std::toupper(static_cast<unsigned char>(c));
 }
 
 /* The wildcards * and ? of a search pattern, without regard to case. */
@@ -230,7 +122,7 @@ bool ListedBefore(const std::string& a, const std::string& b) {
   if (rank(a) != rank(b)) return rank(a) < rank(b);
   size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
-    unsigned char x = Upper(a[i]), y = Upper(b[i]);
+    int x = Upper(a[i]), y = Upper(b[i]);
     if (x != y) return x < y;
   }
   if (a.size() != b.size()) return a.size() < b.size();
@@ -253,11 +145,8 @@ void EndSearch(FindSearch* search) {
 
 HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
   std::string path = standin::NativePath(pattern);
-  size_t slash = path.rfind('/');
-  std::string directory = slash == std::string::npos ? "."
-                          : slash == 0               ? "/"
-                                                     : path.substr(0, slash);
-  std::string namePattern = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string directory = standin::DirectoryOf(path);
+  std::string namePattern = path.substr(path.rfind('/') + 1);
   if (namePattern == "*.*") namePattern = "*";
   if (namePattern.empty()) {
     SetLastError(ERROR_FILE_NOT_FOUND);
@@ -383,12 +272,10 @@ bool ClaimShare(int fd, DWORD access, DWORD shareMode) {
 
 /* ERROR_PATH_NOT_FOUND when the directory part of path is missing. */
 DWORD MissingFileError(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos || slash == 0) return ERROR_FILE_NOT_FOUND;
   struct stat st;
-  std::string directory = path.substr(0, slash);
-  return stat(directory.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND
-                                                                  : ERROR_PATH_NOT_FOUND;
+  return stat(standin::DirectoryOf(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode)
+             ? ERROR_FILE_NOT_FOUND
+             : ERROR_PATH_NOT_FOUND;
 }
 
 HANDLE FailOpen(int fd, DWORD error) {
@@ -467,11 +354,11 @@ namespace {
 ** offset and answers as read or write do. A part larger than one call
 ** takes is split; a read stops at a short part (the end of the file). */
 template <typename Op>
-BOOL Transfer(HANDLE file, DWORD size, LPDWORD done, LPOVERLAPPED overlapped, bool reading, Op op) {
+BOOL Transfer(HANDLE file, DWORD size, LPDWORD done, bool reading, Op op) {
   if (done) *done = 0;
   int fd = DescriptorOf(file);
-  if (fd < 0 || overlapped) {
-    SetLastError(fd < 0 ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+  if (fd < 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   constexpr DWORD kMaxPart = 1u << 30;
@@ -494,17 +381,16 @@ BOOL Transfer(HANDLE file, DWORD size, LPDWORD done, LPOVERLAPPED overlapped, bo
 
 }  // namespace
 
-BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped) {
-  return Transfer(file, size, read, overlapped, true, [buffer](int fd, DWORD offset, DWORD part) {
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED) {
+  return Transfer(file, size, read, true, [buffer](int fd, DWORD offset, DWORD part) {
     return ::read(fd, static_cast<char*>(buffer) + offset, part);
   });
 }
 
-BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
-  return Transfer(file, size, written, overlapped, false,
-                  [buffer](int fd, DWORD offset, DWORD part) {
-                    return ::write(fd, static_cast<const char*>(buffer) + offset, part);
-                  });
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED) {
+  return Transfer(file, size, written, false, [buffer](int fd, DWORD offset, DWORD part) {
+    return ::write(fd, static_cast<const char*>(buffer) + offset, part);
+  });
 }
 
 DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method) {
@@ -619,7 +505,7 @@ DWORD FormatMessageA(DWORD flags, LPCVOID, DWORD messageId, DWORD languageId, LP
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  DWORD primary = languageId & 0x3FF;
+  DWORD primary = PRIMARYLANGID(languageId);
   if (primary != LANG_NEUTRAL && primary != LANG_ENGLISH) {
     SetLastError(ERROR_RESOURCE_LANG_NOT_FOUND);
     return 0;
@@ -685,23 +571,30 @@ WORD Architecture(const char* setting, const char* fallback) {
   return number < 0 || number > 0xFFFF ? PROCESSOR_ARCHITECTURE_UNKNOWN : static_cast<WORD>(number);
 }
 
+/* The address space and allocation granularity Windows reports. */
+constexpr uintptr_t kLowestAddress = 0x10000;
+constexpr uint64_t kHighestAddress32 = 0x7FFEFFFFull;
+constexpr uint64_t kHighestAddress64 = 0x7FFFFFFEFFFFull;
+constexpr DWORD kAllocationGranularity = 65536;
+constexpr long kDefaultPageSize = 4096;
+
 void FillSystemInfo(LPSYSTEM_INFO info, WORD architecture) {
   std::memset(info, 0, sizeof *info);
   info->wProcessorArchitecture = architecture;
   long pageSize = sysconf(_SC_PAGESIZE);
-  info->dwPageSize = pageSize > 0 ? static_cast<DWORD>(pageSize) : 4096;
-  info->lpMinimumApplicationAddress = reinterpret_cast<LPVOID>(0x10000);
+  info->dwPageSize = static_cast<DWORD>(pageSize > 0 ? pageSize : kDefaultPageSize);
+  info->lpMinimumApplicationAddress = reinterpret_cast<LPVOID>(kLowestAddress);
   info->lpMaximumApplicationAddress = reinterpret_cast<LPVOID>(
-      architecture == PROCESSOR_ARCHITECTURE_INTEL ? 0x7FFEFFFFull : 0x7FFFFFFEFFFFull);
+      architecture == PROCESSOR_ARCHITECTURE_INTEL ? kHighestAddress32 : kHighestAddress64);
   long processors = sysconf(_SC_NPROCESSORS_ONLN);
   info->dwNumberOfProcessors = processors > 0 ? static_cast<DWORD>(processors) : 1;
   info->dwActiveProcessorMask = info->dwNumberOfProcessors >= sizeof(DWORD_PTR) * 8
                                     ? ~DWORD_PTR{0}
                                     : (DWORD_PTR{1} << info->dwNumberOfProcessors) - 1;
-  info->dwProcessorType = architecture == PROCESSOR_ARCHITECTURE_INTEL   ? 586
-                          : architecture == PROCESSOR_ARCHITECTURE_AMD64 ? 8664
+  info->dwProcessorType = architecture == PROCESSOR_ARCHITECTURE_INTEL   ? PROCESSOR_INTEL_PENTIUM
+                          : architecture == PROCESSOR_ARCHITECTURE_AMD64 ? PROCESSOR_AMD_X8664
                                                                          : 0;
-  info->dwAllocationGranularity = 65536;
+  info->dwAllocationGranularity = kAllocationGranularity;
 }
 
 }  // namespace
@@ -764,8 +657,7 @@ void GetSystemInfo(LPSYSTEM_INFO info) {
 }
 
 /* Modules: the entry points looked up at run time, one row each. A module
-** handle points at the first row of its DLL; the program's own module at
-** a row of no DLL. */
+** handle points at the first row of its DLL. */
 namespace {
 
 struct Export {
@@ -784,8 +676,6 @@ const Export kExports[] = {
     {"advapi32.dll", "RegRenameKey", EntryPoint(&RegRenameKey)},
 };
 
-const Export kProgram = {"", "", nullptr};
-
 /* The module of a DLL name ("Kernel32", "C:\x\KERNEL32.DLL"), or none. */
 const Export* FindModule(const char* name) {
   std::string base = standin::NativePath(name);
@@ -799,7 +689,6 @@ const Export* FindModule(const char* name) {
 
 bool IsModule(HMODULE module) {
   auto* row = reinterpret_cast<const Export*>(module);
-  if (row == &kProgram) return true;
   for (const Export& candidate : kExports) {
     if (&candidate == row) return true;
   }
@@ -818,7 +707,6 @@ HMODULE LoadLibraryA(LPCSTR name) {
 }
 
 HMODULE GetModuleHandleA(LPCSTR name) {
-  if (!name) return reinterpret_cast<HMODULE>(const_cast<Export*>(&kProgram));
   return LoadLibraryA(name);
 }
 
@@ -828,14 +716,11 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
     return nullptr;
   }
   const char* dll = reinterpret_cast<const Export*>(module)->dll;
-  // Names below 0x10000 are ordinals, which the stand-in does not number.
-  if (reinterpret_cast<uintptr_t>(name) >= 0x10000) {
-    for (const Export& row : kExports) {
-      if (std::strcmp(row.dll, dll) != 0 || std::strcmp(row.name, name) != 0) continue;
-      std::string setting = std::string(dll, std::strcspn(dll, ".")) + "." + name;
-      if (standin::Setting(setting.c_str(), "1") == "0") break;
-      return row.address;
-    }
+  for (const Export& row : kExports) {
+    if (std::strcmp(row.dll, dll) != 0 || std::strcmp(row.name, name) != 0) continue;
+    std::string setting = std::string(dll, std::strcspn(dll, ".")) + "." + name;
+    if (standin::Setting(setting.c_str(), "1") == "0") break;
+    return row.address;
   }
   SetLastError(ERROR_PROC_NOT_FOUND);
   return nullptr;
@@ -865,11 +750,7 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
   }
   if (dwFlags & MOVEFILE_WRITE_THROUGH) {
     // The rename is done; making its directory entry durable is best effort.
-    size_t slash = to.rfind('/');
-    std::string directory = slash == std::string::npos ? "."
-                            : slash == 0               ? "/"
-                                                       : to.substr(0, slash);
-    int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = open(standin::DirectoryOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
       fsync(fd);
       close(fd);
@@ -879,6 +760,13 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
 }
 
 namespace {
+
+constexpr char32_t kReplacementCharacter = 0xFFFD;
+constexpr char32_t kFirstSupplementary = 0x10000;
+constexpr char32_t kHighSurrogate = 0xD800;
+constexpr char32_t kLowSurrogate = 0xDC00;
+constexpr char32_t kLastSurrogate = 0xDFFF;
+constexpr char32_t kLastCodePoint = 0x10FFFF;
 
 /* Decodes one UTF-8 sequence at s (n bytes left); returns its length, or 0
 ** for an invalid, overlong or truncated sequence (then *code is unset). */
@@ -895,7 +783,7 @@ int DecodeUtf8(const unsigned char* s, int n, char32_t* code) {
   } else if ((c & 0xF0) == 0xE0) {
     length = 3, value = c & 0x0F, minimum = 0x800;
   } else if ((c & 0xF8) == 0xF0) {
-    length = 4, value = c & 0x07, minimum = 0x10000;
+    length = 4, value = c & 0x07, minimum = kFirstSupplementary;
   } else {
     return 0;
   }
@@ -904,7 +792,10 @@ int DecodeUtf8(const unsigned char* s, int n, char32_t* code) {
     if ((s[i] & 0xC0) != 0x80) return 0;
     value = (value << 6) | (s[i] & 0x3F);
   }
-  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  if (value < minimum || value > kLastCodePoint ||
+      (value >= kHighSurrogate && value <= kLastSurrogate)) {
+    return 0;
+  }
   *code = value;
   return length;
 }
@@ -913,10 +804,8 @@ int DecodeUtf8(const unsigned char* s, int n, char32_t* code) {
 
 int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                         LPWSTR lpWideCharStr, int cchWideChar) {
-  bool utf8 = CodePage == CP_UTF8;
-  if ((!utf8 && CodePage != CP_ACP && CodePage != 1252 && CodePage != 28591) || !lpMultiByteStr ||
-      cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0 ||
-      (cchWideChar > 0 && !lpWideCharStr)) {
+  if (CodePage != CP_UTF8 || !lpMultiByteStr || cbMultiByte == 0 || cbMultiByte < -1 ||
+      cchWideChar < 0 || (cchWideChar > 0 && !lpWideCharStr)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
@@ -928,22 +817,20 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
     ++out;
   };
   for (int i = 0; i < n;) {
-    char32_t code = s[i];
-    int length = 1;
-    if (utf8) {
-      length = DecodeUtf8(s + i, n - i, &code);
-      if (length == 0) {
-        if (dwFlags & MB_ERR_INVALID_CHARS) {
-          SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-          return 0;
-        }
-        code = 0xFFFD;
-        length = 1;
+    char32_t code;
+    int length = DecodeUtf8(s + i, n - i, &code);
+    if (length == 0) {
+      if (dwFlags & MB_ERR_INVALID_CHARS) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
       }
+      code = kReplacementCharacter;
+      length = 1;
     }
-    if (code >= 0x10000) {
-      put(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
-      put(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+    if (code >= kFirstSupplementary) {
+      // A surrogate pair: the high ten bits, then the low ten.
+      put(static_cast<char16_t>(kHighSurrogate + ((code - kFirstSupplementary) >> 10)));
+      put(static_cast<char16_t>(kLowSurrogate + ((code - kFirstSupplementary) & 0x3FF)));
     } else {
       put(static_cast<char16_t>(code));
     }

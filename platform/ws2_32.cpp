@@ -21,6 +21,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <unordered_set>
 
 #include "platform/posix/standin.h"
 
@@ -36,22 +38,9 @@ constexpr int kMsgPeek = MSG_PEEK;
 constexpr int kMsgDontRoute = MSG_DONTROUTE;
 constexpr int kMsgWaitAll = MSG_WAITALL;
 constexpr int kSolSocket = SOL_SOCKET;
-constexpr int kSoDebug = SO_DEBUG;
-constexpr int kSoAcceptConn = SO_ACCEPTCONN;
 constexpr int kSoReuseAddr = SO_REUSEADDR;
 constexpr int kSoKeepAlive = SO_KEEPALIVE;
-constexpr int kSoDontRoute = SO_DONTROUTE;
-constexpr int kSoBroadcast = SO_BROADCAST;
-constexpr int kSoLinger = SO_LINGER;
-constexpr int kSoOobInline = SO_OOBINLINE;
-constexpr int kSoSndBuf = SO_SNDBUF;
-constexpr int kSoRcvBuf = SO_RCVBUF;
-constexpr int kSoSndTimeo = SO_SNDTIMEO;
-constexpr int kSoRcvTimeo = SO_RCVTIMEO;
 constexpr int kSoError = SO_ERROR;
-constexpr int kSoType = SO_TYPE;
-constexpr int kTcpNoDelay = TCP_NODELAY;
-constexpr unsigned long kFionRead = FIONREAD;
 }  // namespace posix
 
 #undef AF_UNSPEC
@@ -72,24 +61,10 @@ constexpr unsigned long kFionRead = FIONREAD;
 #undef MSG_DONTROUTE
 #undef MSG_WAITALL
 #undef SOL_SOCKET
-#undef SO_DEBUG
-#undef SO_ACCEPTCONN
 #undef SO_REUSEADDR
 #undef SO_KEEPALIVE
-#undef SO_DONTROUTE
-#undef SO_BROADCAST
-#undef SO_LINGER
-#undef SO_OOBINLINE
-#undef SO_SNDBUF
-#undef SO_RCVBUF
-#undef SO_SNDTIMEO
-#undef SO_RCVTIMEO
 #undef SO_ERROR
-#undef SO_TYPE
-#undef TCP_NODELAY
-#undef FIONREAD
 #undef FIONBIO
-#undef SIOCATMARK
 #undef htons
 #undef ntohs
 #undef htonl
@@ -106,95 +81,61 @@ std::atomic<int> startupCount{0};
 
 constexpr int kMaxAddresses = 35;  // as many as a Windows hostent carries
 
+/* C library errors and the WSA numbers they become; anything else is
+** WSAEINVAL. */
+struct ErrnoNumber {
+  int error;
+  int wsa;
+};
+const ErrnoNumber kErrnoNumbers[] = {
+    {EINTR, WSAEINTR},
+    {EBADF, WSAENOTSOCK},
+    {EACCES, WSAEACCES},
+    {EPERM, WSAEACCES},
+    {EFAULT, WSAEFAULT},
+    {EINVAL, WSAEINVAL},
+    {EMFILE, WSAEMFILE},
+    {ENFILE, WSAEMFILE},
+    {EAGAIN, WSAEWOULDBLOCK},
+    {EWOULDBLOCK, WSAEWOULDBLOCK},
+    {EINPROGRESS, WSAEWOULDBLOCK},
+    {EALREADY, WSAEALREADY},
+    {ENOTSOCK, WSAENOTSOCK},
+    {EDESTADDRREQ, WSAEDESTADDRREQ},
+    {EMSGSIZE, WSAEMSGSIZE},
+    {EPROTOTYPE, WSAEPROTOTYPE},
+    {ENOPROTOOPT, WSAENOPROTOOPT},
+    {EPROTONOSUPPORT, WSAEPROTONOSUPPORT},
+    {ESOCKTNOSUPPORT, WSAESOCKTNOSUPPORT},
+    {EOPNOTSUPP, WSAEOPNOTSUPP},
+    {EPFNOSUPPORT, WSAEPFNOSUPPORT},
+    {EAFNOSUPPORT, WSAEAFNOSUPPORT},
+    {EADDRINUSE, WSAEADDRINUSE},
+    {EADDRNOTAVAIL, WSAEADDRNOTAVAIL},
+    {ENETDOWN, WSAENETDOWN},
+    {ENETUNREACH, WSAENETUNREACH},
+    {ENETRESET, WSAENETRESET},
+    {ECONNABORTED, WSAECONNABORTED},
+    {ECONNRESET, WSAECONNRESET},
+    {EPIPE, WSAECONNRESET},
+    {ENOBUFS, WSAENOBUFS},
+    {ENOMEM, WSAENOBUFS},
+    {EISCONN, WSAEISCONN},
+    {ENOTCONN, WSAENOTCONN},
+    {ESHUTDOWN, WSAESHUTDOWN},
+    {ETIMEDOUT, WSAETIMEDOUT},
+    {ECONNREFUSED, WSAECONNREFUSED},
+    {ELOOP, WSAELOOP},
+    {ENAMETOOLONG, WSAENAMETOOLONG},
+    {EHOSTDOWN, WSAEHOSTDOWN},
+    {EHOSTUNREACH, WSAEHOSTUNREACH},
+};
+
 int WsaErrorOf(int error) {
-  switch (error) {
-    case EINTR:
-      return WSAEINTR;
-    case EBADF:
-      return WSAENOTSOCK;
-    case EACCES:
-      return WSAEACCES;
-    case EPERM:
-      return WSAEACCES;
-    case EFAULT:
-      return WSAEFAULT;
-    case EINVAL:
-      return WSAEINVAL;
-    case EMFILE:
-      return WSAEMFILE;
-    case ENFILE:
-      return WSAEMFILE;
-    case EAGAIN:
-      return WSAEWOULDBLOCK;
-#if EWOULDBLOCK != EAGAIN
-    case EWOULDBLOCK:
-      return WSAEWOULDBLOCK;
-#endif
-    case EINPROGRESS:
-      return WSAEWOULDBLOCK;
-    case EALREADY:
-      return WSAEALREADY;
-    case ENOTSOCK:
-      return WSAENOTSOCK;
-    case EDESTADDRREQ:
-      return WSAEDESTADDRREQ;
-    case EMSGSIZE:
-      return WSAEMSGSIZE;
-    case EPROTOTYPE:
-      return WSAEPROTOTYPE;
-    case ENOPROTOOPT:
-      return WSAENOPROTOOPT;
-    case EPROTONOSUPPORT:
-      return WSAEPROTONOSUPPORT;
-    case ESOCKTNOSUPPORT:
-      return WSAESOCKTNOSUPPORT;
-    case EOPNOTSUPP:
-      return WSAEOPNOTSUPP;
-    case EPFNOSUPPORT:
-      return WSAEPFNOSUPPORT;
-    case EAFNOSUPPORT:
-      return WSAEAFNOSUPPORT;
-    case EADDRINUSE:
-      return WSAEADDRINUSE;
-    case EADDRNOTAVAIL:
-      return WSAEADDRNOTAVAIL;
-    case ENETDOWN:
-      return WSAENETDOWN;
-    case ENETUNREACH:
-      return WSAENETUNREACH;
-    case ENETRESET:
-      return WSAENETRESET;
-    case ECONNABORTED:
-      return WSAECONNABORTED;
-    case ECONNRESET:
-      return WSAECONNRESET;
-    case EPIPE:
-      return WSAECONNRESET;
-    case ENOBUFS:
-      return WSAENOBUFS;
-    case ENOMEM:
-      return WSAENOBUFS;
-    case EISCONN:
-      return WSAEISCONN;
-    case ENOTCONN:
-      return WSAENOTCONN;
-    case ESHUTDOWN:
-      return WSAESHUTDOWN;
-    case ETIMEDOUT:
-      return WSAETIMEDOUT;
-    case ECONNREFUSED:
-      return WSAECONNREFUSED;
-    case ELOOP:
-      return WSAELOOP;
-    case ENAMETOOLONG:
-      return WSAENAMETOOLONG;
-    case EHOSTDOWN:
-      return WSAEHOSTDOWN;
-    case EHOSTUNREACH:
-      return WSAEHOSTUNREACH;
-    default:
-      return WSAEINVAL;
+  for (const ErrnoNumber& row : kErrnoNumbers) {
+    if (row.error == error) return row.wsa;
   }
+  return WSAEINVAL;
 }
 
 /* Sets the thread's last error and gives the failure result. */
@@ -215,6 +156,44 @@ bool Started() {
   return startupCount.load(std::memory_order_relaxed) > 0;
 }
 
+/* Connections that were reset. Windows goes on failing every receive on
+** such a connection with 10054, where POSIX reports the reset once and an
+** orderly end after it; so the stand-in keeps the mark until the socket is
+** closed. The count lets the calls skip the lock while nothing is marked. */
+class ResetConnections {
+ public:
+  void Mark(int fd) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (fds_.insert(fd).second) count_.fetch_add(1, std::memory_order_release);
+  }
+  void Forget(int fd) {
+    if (count_.load(std::memory_order_acquire) == 0) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (fds_.erase(fd)) count_.fetch_sub(1, std::memory_order_release);
+  }
+  bool Has(int fd) {
+    if (count_.load(std::memory_order_acquire) == 0) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fds_.count(fd) != 0;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unordered_set<int> fds_;
+  std::atomic<int> count_{0};
+};
+
+ResetConnections& Resets() {
+  static ResetConnections* resets = new ResetConnections;  // outlives static destructors
+  return *resets;
+}
+
+/* Fails a send or receive on fd with errno's error, marking a reset. */
+int FailTransfer(int fd) {
+  if (errno == ECONNRESET) Resets().Mark(fd);
+  return FailErrno();
+}
+
 /* A new descriptor made fit to hand out: never 0 and never raising SIGPIPE. */
 int Adopt(int fd) {
   if (fd == 0) {
@@ -227,6 +206,7 @@ int Adopt(int fd) {
     }
     fd = moved;
   }
+  Resets().Forget(fd);
 #ifdef SO_NOSIGPIPE
   int one = 1;
   ::setsockopt(fd, posix::kSolSocket, SO_NOSIGPIPE, &one, sizeof one);
@@ -341,6 +321,7 @@ SOCKET socket(int af, int type, int protocol) {
 int closesocket(SOCKET s) {
   int fd = Fd(s);
   if (fd < 0) return Fail(WSAENOTSOCK);
+  Resets().Forget(fd);
   if (::close(fd) != 0 && errno != EINTR) return FailErrno();
   return 0;
 }
@@ -414,7 +395,7 @@ int send(SOCKET s, const char* buf, int len, int flags) {
   do {
     sent = ::send(fd, buf, static_cast<size_t>(len), posixFlags);
   } while (sent < 0 && errno == EINTR);
-  if (sent < 0) return FailErrno();
+  if (sent < 0) return FailTransfer(fd);
   return static_cast<int>(sent);
 }
 
@@ -423,6 +404,7 @@ int recv(SOCKET s, char* buf, int len, int flags) {
   if (fd < 0) return Fail(WSAENOTSOCK);
   if (len < 0 || (!buf && len > 0)) return Fail(WSAEFAULT);
   if (flags & ~(MSG_OOB | MSG_PEEK | MSG_WAITALL)) return Fail(WSAEOPNOTSUPP);
+  if (Resets().Has(fd)) return Fail(WSAECONNRESET);
   int posixFlags = 0;
   if (flags & MSG_OOB) posixFlags |= posix::kMsgOob;
   if (flags & MSG_PEEK) posixFlags |= posix::kMsgPeek;
@@ -431,7 +413,7 @@ int recv(SOCKET s, char* buf, int len, int flags) {
   do {
     received = ::recv(fd, buf, static_cast<size_t>(len), posixFlags);
   } while (received < 0 && errno == EINTR);
-  if (received < 0) return FailErrno();
+  if (received < 0) return FailTransfer(fd);
   return static_cast<int>(received);
 }
 
@@ -456,10 +438,29 @@ int shutdown(SOCKET s, int how) {
   return 0;
 }
 
+namespace {
+
+/* Windows' sense of ready for the sets of select (read, write, except):
+** readable includes a closed or reset connection; a failed connect is
+** exceptional, not writable; urgent data is exceptional. */
+bool ReadyFor(int set, short revents) {
+  switch (set) {
+    case 0:
+      return (revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+    case 1:
+      return (revents & POLLOUT) && !(revents & POLLERR);
+    default:
+      return (revents & (POLLPRI | POLLERR)) != 0;
+  }
+}
+
+}  // namespace
+
 int select(int, fd_set* readfds, fd_set* writefds, fd_set* exceptfds, const ::timeval* timeout) {
   fd_set* sets[3] = {readfds, writefds, exceptfds};
   const short events[3] = {POLLIN, POLLOUT, POLLPRI};
   pollfd fds[3 * FD_SETSIZE];
+  int descriptors[3 * FD_SETSIZE];  // fds[j] may be switched off; this keeps its number
   int count = 0;
   for (int k = 0; k < 3; ++k) {
     if (!sets[k]) continue;
@@ -468,26 +469,47 @@ int select(int, fd_set* readfds, fd_set* writefds, fd_set* exceptfds, const ::ti
       int fd = Fd(sets[k]->fd_array[i]);
       if (fd < 0) return Fail(WSAENOTSOCK);
       int j = 0;
-      while (j < count && fds[j].fd != fd) ++j;
-      if (j == count) fds[count++] = {fd, 0, 0};
+      while (j < count && descriptors[j] != fd) ++j;
+      if (j == count) {
+        descriptors[count] = fd;
+        fds[count++] = {fd, 0, 0};
+      }
       fds[j].events |= events[k];
     }
   }
   if (count == 0) return Fail(WSAEINVAL);
 
+  using Clock = std::chrono::steady_clock;
   int timeoutMs = -1;
   if (timeout) {
     if (timeout->tv_sec < 0 || timeout->tv_usec < 0) return Fail(WSAEINVAL);
     long long ms = static_cast<long long>(timeout->tv_sec) * 1000 + (timeout->tv_usec + 999) / 1000;
     timeoutMs = ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
   }
-  if (PollFor(fds, count, timeoutMs) < 0) return FailErrno();
-  for (int j = 0; j < count; ++j) {
-    if (fds[j].revents & POLLNVAL) return Fail(WSAENOTSOCK);
+  Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    int polled = PollFor(fds, count, timeoutMs);
+    if (polled < 0) return FailErrno();
+    bool ready = false;
+    for (int j = 0; j < count; ++j) {
+      if (fds[j].revents & POLLNVAL) return Fail(WSAENOTSOCK);
+      for (int k = 0; k < 3; ++k) {
+        if ((fds[j].events & events[k]) && ReadyFor(k, fds[j].revents)) ready = true;
+      }
+    }
+    if (ready || polled == 0) break;
+    // Only events that Windows does not report in the sets asked for (a
+    // failed connect watched for writing alone, say): those sockets sit out
+    // the rest of the wait, which goes on for the time left.
+    for (int j = 0; j < count; ++j) {
+      if (fds[j].revents) fds[j].fd = -1;
+    }
+    if (timeoutMs > 0) {
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      timeoutMs = left > 0 ? static_cast<int>(left) : 0;
+    }
   }
 
-  // Windows' sense of ready: readable includes a closed or reset connection;
-  // a failed connect is exceptional, not writable; urgent data is exceptional.
   int total = 0;
   for (int k = 0; k < 3; ++k) {
     if (!sets[k]) continue;
@@ -495,12 +517,8 @@ int select(int, fd_set* readfds, fd_set* writefds, fd_set* exceptfds, const ::ti
     for (u_int i = 0; i < sets[k]->fd_count; ++i) {
       int fd = Fd(sets[k]->fd_array[i]);
       int j = 0;
-      while (fds[j].fd != fd) ++j;
-      short revents = fds[j].revents;
-      bool ready = k == 0   ? (revents & (POLLIN | POLLHUP | POLLERR)) != 0
-                   : k == 1 ? (revents & POLLOUT) && !(revents & POLLERR)
-                            : (revents & (POLLPRI | POLLERR)) != 0;
-      if (ready) sets[k]->fd_array[kept++] = sets[k]->fd_array[i];
+      while (descriptors[j] != fd) ++j;
+      if (ReadyFor(k, fds[j].revents)) sets[k]->fd_array[kept++] = sets[k]->fd_array[i];
     }
     sets[k]->fd_count = kept;
     total += static_cast<int>(kept);
@@ -511,23 +529,12 @@ int select(int, fd_set* readfds, fd_set* writefds, fd_set* exceptfds, const ::ti
 int ioctlsocket(SOCKET s, LONG cmd, ULONG* argp) {
   int fd = Fd(s);
   if (fd < 0) return Fail(WSAENOTSOCK);
-  if (cmd != FIONBIO && cmd != FIONREAD && cmd != SIOCATMARK) return Fail(WSAEINVAL);
+  if (cmd != FIONBIO) return Fail(WSAEINVAL);
   if (!argp) return Fail(WSAEFAULT);
-  if (cmd == FIONBIO) {
-    int flags = fcntl(fd, F_GETFL);
-    if (flags < 0) return FailErrno();
-    flags = *argp ? flags | O_NONBLOCK : flags & ~O_NONBLOCK;
-    if (fcntl(fd, F_SETFL, flags) != 0) return FailErrno();
-  } else if (cmd == FIONREAD) {
-    int waiting = 0;
-    if (::ioctl(fd, posix::kFionRead, &waiting) != 0) return FailErrno();
-    *argp = static_cast<ULONG>(waiting);
-  } else {
-    // TRUE when no urgent data waits to be read.
-    pollfd entry = {fd, POLLPRI, 0};
-    if (PollFor(&entry, 1, 0) < 0) return FailErrno();
-    *argp = (entry.revents & POLLPRI) ? 0 : 1;
-  }
+  int flags = fcntl(fd, F_GETFL);
+  if (flags < 0) return FailErrno();
+  flags = *argp ? flags | O_NONBLOCK : flags & ~O_NONBLOCK;
+  if (fcntl(fd, F_SETFL, flags) != 0) return FailErrno();
   return 0;
 }
 
@@ -564,128 +571,17 @@ int WSAIoctl(SOCKET s, DWORD code, LPVOID inBuffer, DWORD inSize, LPVOID, DWORD,
   return 0;
 }
 
-namespace {
-
-enum class OptionKind { kInt, kLinger, kMilliseconds, kError, kType };
-
-struct SocketOption {
-  int level;
-  int name;
-  int posixLevel;
-  int posixName;
-  OptionKind kind;
-};
-
-const SocketOption kOptions[] = {
-    {SOL_SOCKET, SO_DEBUG, posix::kSolSocket, posix::kSoDebug, OptionKind::kInt},
-    {SOL_SOCKET, SO_ACCEPTCONN, posix::kSolSocket, posix::kSoAcceptConn, OptionKind::kInt},
-    {SOL_SOCKET, SO_REUSEADDR, posix::kSolSocket, posix::kSoReuseAddr, OptionKind::kInt},
-    {SOL_SOCKET, SO_KEEPALIVE, posix::kSolSocket, posix::kSoKeepAlive, OptionKind::kInt},
-    {SOL_SOCKET, SO_DONTROUTE, posix::kSolSocket, posix::kSoDontRoute, OptionKind::kInt},
-    {SOL_SOCKET, SO_BROADCAST, posix::kSolSocket, posix::kSoBroadcast, OptionKind::kInt},
-    {SOL_SOCKET, SO_OOBINLINE, posix::kSolSocket, posix::kSoOobInline, OptionKind::kInt},
-    {SOL_SOCKET, SO_SNDBUF, posix::kSolSocket, posix::kSoSndBuf, OptionKind::kInt},
-    {SOL_SOCKET, SO_RCVBUF, posix::kSolSocket, posix::kSoRcvBuf, OptionKind::kInt},
-    {SOL_SOCKET, SO_LINGER, posix::kSolSocket, posix::kSoLinger, OptionKind::kLinger},
-    {SOL_SOCKET, SO_SNDTIMEO, posix::kSolSocket, posix::kSoSndTimeo, OptionKind::kMilliseconds},
-    {SOL_SOCKET, SO_RCVTIMEO, posix::kSolSocket, posix::kSoRcvTimeo, OptionKind::kMilliseconds},
-    {SOL_SOCKET, SO_ERROR, posix::kSolSocket, posix::kSoError, OptionKind::kError},
-    {SOL_SOCKET, SO_TYPE, posix::kSolSocket, posix::kSoType, OptionKind::kType},
-    {IPPROTO_TCP, TCP_NODELAY, posix::kIpProtoTcp, posix::kTcpNoDelay, OptionKind::kInt},
-};
-
-/* The option, or null with the error to report in *error. */
-const SocketOption* FindOption(int level, int name, int* error) {
-  for (const SocketOption& option : kOptions) {
-    if (option.level == level && option.name == name) return &option;
-  }
-  *error = level == SOL_SOCKET || level == IPPROTO_TCP ? WSAENOPROTOOPT : WSAEINVAL;
-  return nullptr;
-}
-
-size_t WindowsSize(OptionKind kind) {
-  return kind == OptionKind::kLinger ? sizeof(linger) : sizeof(int);
-}
-
-}  // namespace
-
 int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen) {
   int fd = Fd(s);
   if (fd < 0) return Fail(WSAENOTSOCK);
-  int error = 0;
-  const SocketOption* option = FindOption(level, optname, &error);
-  if (!option) return Fail(error);
-  if (!optval || optlen < static_cast<int>(WindowsSize(option->kind))) return Fail(WSAEFAULT);
-  int status = -1;
-  switch (option->kind) {
-    case OptionKind::kLinger: {
-      linger windows;
-      std::memcpy(&windows, optval, sizeof windows);
-      ::linger value = {windows.l_onoff ? 1 : 0, windows.l_linger};
-      status = ::setsockopt(fd, option->posixLevel, option->posixName, &value, sizeof value);
-      break;
-    }
-    case OptionKind::kMilliseconds: {
-      DWORD ms;
-      std::memcpy(&ms, optval, sizeof ms);
-      ::timeval value = {static_cast<time_t>(ms / 1000),
-                         static_cast<suseconds_t>(ms % 1000 * 1000)};
-      status = ::setsockopt(fd, option->posixLevel, option->posixName, &value, sizeof value);
-      break;
-    }
-    case OptionKind::kError:
-    case OptionKind::kType:
-      return Fail(WSAENOPROTOOPT);
-    case OptionKind::kInt: {
-      int value;
-      std::memcpy(&value, optval, sizeof value);
-      status = ::setsockopt(fd, option->posixLevel, option->posixName, &value, sizeof value);
-      break;
-    }
+  if (level != SOL_SOCKET || (optname != SO_REUSEADDR && optname != SO_KEEPALIVE)) {
+    return Fail(WSAENOPROTOOPT);
   }
-  return status == 0 ? 0 : FailErrno();
-}
-
-int getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen) {
-  int fd = Fd(s);
-  if (fd < 0) return Fail(WSAENOTSOCK);
-  int error = 0;
-  const SocketOption* option = FindOption(level, optname, &error);
-  if (!option) return Fail(error);
-  size_t size = WindowsSize(option->kind);
-  if (!optval || !optlen || *optlen < static_cast<int>(size)) return Fail(WSAEFAULT);
-  if (option->kind == OptionKind::kLinger) {
-    ::linger value;
-    socklen_t length = sizeof value;
-    if (::getsockopt(fd, option->posixLevel, option->posixName, &value, &length) != 0) {
-      return FailErrno();
-    }
-    linger windows = {static_cast<u_short>(value.l_onoff ? 1 : 0),
-                      static_cast<u_short>(value.l_linger)};
-    std::memcpy(optval, &windows, sizeof windows);
-  } else if (option->kind == OptionKind::kMilliseconds) {
-    ::timeval value;
-    socklen_t length = sizeof value;
-    if (::getsockopt(fd, option->posixLevel, option->posixName, &value, &length) != 0) {
-      return FailErrno();
-    }
-    DWORD ms = static_cast<DWORD>(value.tv_sec * 1000 + value.tv_usec / 1000);
-    std::memcpy(optval, &ms, sizeof ms);
-  } else {
-    int value = 0;
-    socklen_t length = sizeof value;
-    if (::getsockopt(fd, option->posixLevel, option->posixName, &value, &length) != 0) {
-      return FailErrno();
-    }
-    if (option->kind == OptionKind::kError && value) value = WsaErrorOf(value);
-    if (option->kind == OptionKind::kType) {
-      value = value == posix::kSockStream  ? SOCK_STREAM
-              : value == posix::kSockDgram ? SOCK_DGRAM
-                                           : SOCK_RAW;
-    }
-    std::memcpy(optval, &value, sizeof value);
-  }
-  *optlen = static_cast<int>(size);
+  int value;
+  if (!optval || optlen < static_cast<int>(sizeof value)) return Fail(WSAEFAULT);
+  std::memcpy(&value, optval, sizeof value);
+  int name = optname == SO_REUSEADDR ? posix::kSoReuseAddr : posix::kSoKeepAlive;
+  if (::setsockopt(fd, posix::kSolSocket, name, &value, sizeof value) != 0) return FailErrno();
   return 0;
 }
 

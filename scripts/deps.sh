@@ -1,7 +1,12 @@
 # Installs the Debian packages the build and the tests need, when missing.
 # Sourced by the other scripts; needs root (or sudo) only when installing.
-zu_packages="cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-  libsqlite3-dev libssl-dev socat libpugixml-dev"
+# One line per user of the packages.
+# The build: compiler, CMake, Ninja; SQLite under the registry stand-in.
+zu_packages="cmake ninja-build g++ libsqlite3-dev"
+# The tests: GoogleTest; pkg-config for the host built against the install.
+zu_packages="$zu_packages libgtest-dev pkg-config"
+# The benchmarks: Google Benchmark; pugixml, the settings benchmark's anchor.
+zu_packages="$zu_packages libbenchmark-dev libpugixml-dev"
 zu_install_missing() {
   missing=""
   for p in $zu_packages "$@"; do

@@ -20,8 +20,7 @@ FUNCTIONS_EXEMPT = {
     # MinGW has them return DWORD; the Windows SDK and the stand-in LSTATUS.
     "SHDeleteKeyA",
     "SHCopyKeyA",
-    # The stand-in's own helpers behind FD_CLR and FD_SET.
-    "FdClear",
+    # The stand-in's own helper behind FD_SET.
     "FdSet",
 }
 LAYOUTS_EXEMPT = {

@@ -105,11 +105,20 @@ void RegKey::Close() {
   Key = nullptr;
 }
 
+/* One query into a buffer on the stack serves most texts; a longer one is
+** sized by that query and read again. */
 zustring RegKey::GetString(const char* name) {
-  DWORD type = 0, size = 0;
-  if (RegQueryValueExA(Key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ) || size == 0) {
+  char small[kNameBuffer];
+  DWORD type = 0, size = sizeof small;
+  LONG rc = RegQueryValueExA(Key, name, nullptr, &type, reinterpret_cast<LPBYTE>(small), &size);
+  if ((rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA) || (type != REG_SZ && type != REG_EXPAND_SZ) ||
+      size == 0) {
     return zustring();
+  }
+  if (rc == ERROR_SUCCESS) {
+    const void* nul = std::memchr(small, 0, size);
+    return zustring(small,
+                    nul ? static_cast<unsigned>(static_cast<const char*>(nul) - small) : size);
   }
   zustring text;
   text.SetLength(static_cast<int>(size));

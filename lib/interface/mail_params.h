@@ -2,6 +2,11 @@
 ** Mail records: the SMTP, POP3 and IMAP services, remote mailbox collection,
 ** the mail dispatcher with its groups, domains, rules, per-user rules,
 ** anti-spam options and quotas.
+**
+** A new class of this area is declared here, its fields as in
+** paramloader/paramloader.h, and gets one line in mail_params.def, which
+** gives it its field table, its place in the factory and in the catalogue
+** tests (catalogue.def says which of the three kinds of line to use).
 */
 #pragma once
 
@@ -16,13 +21,10 @@
   F(INT, "REPUTATION_SCORE", reputationScore, 80)     \
   F(STRING, "SIGNATURE", signature)
 
-class SmtpServerParams : public Record<SmtpServerParams, ServiceTcpParams> {
+class SmtpServerParams : public ServiceRecord<SmtpServerParams, ServiceTcpParams> {
  public:
   ZU_RECORD(SmtpServerParams, "SMTPSRV")
-  SmtpServerParams() {
-    service = kTag;
-    port = 25;
-  }
+  SmtpServerParams() { port = 25; }
 };
 
 #define ZU_FIELDS_PopServerParams(F)        \
@@ -30,24 +32,18 @@ class SmtpServerParams : public Record<SmtpServerParams, ServiceTcpParams> {
   F(INT, "SEPARATOR", separator, 35)        \
   F(BOOL, "DEL_ON_FAILURE", delOnFailure)
 
-class PopServerParams : public Record<PopServerParams, ServiceTcpParams> {
+class PopServerParams : public ServiceRecord<PopServerParams, ServiceTcpParams> {
  public:
   ZU_RECORD(PopServerParams, "POPSRV")
-  PopServerParams() {
-    service = kTag;
-    port = 110;
-  }
+  PopServerParams() { port = 110; }
 };
 
 #define ZU_FIELDS_ImapParams(F) F(BOOL, "USE_SSL", useSsl)
 
-class ImapParams : public Record<ImapParams, ServiceTcpParams> {
+class ImapParams : public ServiceRecord<ImapParams, ServiceTcpParams> {
  public:
   ZU_RECORD(ImapParams, "IMAP")
-  ImapParams() {
-    service = kTag;
-    port = 143;
-  }
+  ImapParams() { port = 143; }
 };
 
 #define ZU_FIELDS_PopmapEntry(F)                 \
@@ -74,10 +70,9 @@ class PopmapEntry : public Record<PopmapEntry, ParamLoader> {
   F(INT, "INTERVAL", interval, 15)       \
   F(INT, "THREADS", threads, 3)
 
-class PopmapParams : public Record<PopmapParams, ServiceParams> {
+class PopmapParams : public ServiceRecord<PopmapParams, ServiceParams> {
  public:
   ZU_RECORD(PopmapParams, "POPMAP")
-  PopmapParams() { service = kTag; }
 };
 
 #define ZU_FIELDS_DomainParams(F)                        \
@@ -220,10 +215,9 @@ class MailUserQuota : public Record<MailUserQuota, ParamLoader> {
   F(BOOL, "ENABLE_ARDEL_ANTISPAM", enableArdelAntispam)                \
   F(STRING, "ARDEL_ANTISPAM_URL", ardelAntispamUrl)
 
-class MailDispatcherParams : public Record<MailDispatcherParams, ServiceParams> {
+class MailDispatcherParams : public ServiceRecord<MailDispatcherParams, ServiceParams> {
  public:
   ZU_RECORD(MailDispatcherParams, "MAIL_DISPATCHER")
-  MailDispatcherParams() { service = kTag; }
 };
 
 #define ZU_FIELDS_MailDispatcherGroup(F)           \
@@ -285,19 +279,3 @@ class MailUserRuleList : public Record<MailUserRuleList, ParamLoader> {
  public:
   ZU_RECORD(MailUserRuleList, "MAIL_USER_RULE_LIST")
 };
-
-#define ZU_FACTORY_MAIL(X) \
-  X(SmtpServerParams)      \
-  X(PopServerParams)       \
-  X(ImapParams)            \
-  X(PopmapEntry)           \
-  X(PopmapParams)          \
-  X(RuleCondition)         \
-  X(MailRule)              \
-  X(MailRule7)             \
-  X(MailUserRule)          \
-  X(MailDispatcherParams)  \
-  X(MailDispatcherGroup)   \
-  X(MailGroupParams)       \
-  X(DomainParam)           \
-  X(MailUserRuleList)

@@ -1,6 +1,11 @@
 /*
 ** Mail user records: per-user mail settings, aliases in their short and full
 ** forms, and summaries of stored messages, each with its list wrapper.
+**
+** A new class of this area is declared here, its fields as in
+** paramloader/paramloader.h, and gets one line in mailuser_params.def, which
+** gives it its field table, its place in the factory and in the catalogue
+** tests (catalogue.def says which of the three kinds of line to use).
 */
 #pragma once
 
@@ -79,13 +84,3 @@ class MessageList : public Record<MessageList, ParamLoader> {
  public:
   ZU_RECORD(MessageList, "MESSAGE_LIST")
 };
-
-#define ZU_FACTORY_MAILUSER(X) \
-  X(MailUserParams)            \
-  X(MailUserParamList)         \
-  X(MailAlias)                 \
-  X(MailAliasIndex)            \
-  X(MailAliasList)             \
-  X(MailAliasFullList)         \
-  X(MailMessage)               \
-  X(MessageList)

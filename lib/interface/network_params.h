@@ -2,6 +2,11 @@
 ** Network records: the global network settings, interfaces and their
 ** addresses, named addresses, firewall rules, link balancing and bandwidth
 ** control.
+**
+** A new class of this area is declared here, its fields as in
+** paramloader/paramloader.h, and gets one line in network_params.def, which
+** gives it its field table, its place in the factory and in the catalogue
+** tests (catalogue.def says which of the three kinds of line to use).
 */
 #pragma once
 
@@ -184,10 +189,9 @@ class LoadBalancerRule : public Record<LoadBalancerRule, ParamLoader> {
   F(BOOL, "ENABLE_RULES", enableRules)                \
   F(LIST, "RULES", rules, LoadBalancerRule)
 
-class LoadBalancerParams : public Record<LoadBalancerParams, ServiceParams> {
+class LoadBalancerParams : public ServiceRecord<LoadBalancerParams, ServiceParams> {
  public:
   ZU_RECORD(LoadBalancerParams, "LOAD_BALANCER")
-  LoadBalancerParams() { service = kTag; }
 };
 
 #define ZU_FIELDS_BandwidthRule(F)              \
@@ -220,20 +224,7 @@ class BandwidthRule : public Record<BandwidthRule, ParamLoader> {
   F(INT, "DEF_PRIORITY", defPriority, 4)    \
   F(INT, "DEF_AGGREGATION", defAggregation, 2)
 
-class BandwidthControlParams : public Record<BandwidthControlParams, ServiceParams> {
+class BandwidthControlParams : public ServiceRecord<BandwidthControlParams, ServiceParams> {
  public:
   ZU_RECORD(BandwidthControlParams, "BANDWIDTH_CONTROL")
-  BandwidthControlParams() { service = kTag; }
 };
-
-#define ZU_FACTORY_NETWORK(X) \
-  X(Ipv4Config)               \
-  X(NetworkInterface)         \
-  X(NetworkAddress)           \
-  X(FirewallRule)             \
-  X(NetworkParams)            \
-  X(NetworkInterfaceList)     \
-  X(NetworkAddressList)       \
-  X(FirewallRuleList)         \
-  X(LoadBalancerParams)       \
-  X(BandwidthControlParams)

@@ -1,11 +1,16 @@
 /*
-** The factory: a table of tags and constructors, sorted once and searched
-** by halves.
+** The catalogue's field tables and its factory, both expanded from the
+** catalogue's one list of classes (catalogue.def). The factory is a table
+** of tags and constructors, sorted once and searched by halves.
 */
 #include "lib/interface/param_classes.h"
 
 #include <algorithm>
 #include <cstring>
+
+#define ZU_RECORD_CLASS(Class) ZU_RECORD_TABLE(Class)
+#define ZU_ELEMENT_CLASS(Class) ZU_RECORD_TABLE(Class)
+#include "lib/interface/catalogue.def"
 
 namespace {
 
@@ -19,16 +24,11 @@ ParamLoader* Create() {
   return new T;
 }
 
-#define ZU_FACTORY_ENTRY(Class) {Class::kTag, &Create<Class>},
-
 const FactoryEntry kEntries[] = {
-    ZU_FACTORY_SERVICES(ZU_FACTORY_ENTRY)  //
-    ZU_FACTORY_NETWORK(ZU_FACTORY_ENTRY)   //
-    ZU_FACTORY_WEB(ZU_FACTORY_ENTRY)       //
-    ZU_FACTORY_MAIL(ZU_FACTORY_ENTRY)      //
-    ZU_FACTORY_MAILUSER(ZU_FACTORY_ENTRY)  //
-    ZU_FACTORY_VPN(ZU_FACTORY_ENTRY)       //
-    ZU_FACTORY_USER(ZU_FACTORY_ENTRY)};
+#define ZU_RECORD_CLASS(Class) {Class::kTag, &Create<Class>},
+#define ZU_TAGGED_CLASS(Class) {Class::kTag, &Create<Class>},
+#include "lib/interface/catalogue.def"
+};
 constexpr int kEntryCount = sizeof kEntries / sizeof kEntries[0];
 
 bool ByTag(const FactoryEntry& a, const FactoryEntry& b) {

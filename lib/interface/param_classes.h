@@ -1,6 +1,8 @@
 /*
 ** The record catalogue and its factory: every record class of the library,
-** and the function that creates a record from its type tag.
+** one header per area, and the function that creates a record from its type
+** tag. catalogue.def lists every class once, for the code that needs them
+** all (the field tables, the factory, the tests).
 */
 #pragma once
 

@@ -3,6 +3,11 @@
 ** services without fields of their own, the address, name, redirection and
 ** access-control services, and the small value records that many other
 ** records hold in their lists.
+**
+** A new class of this area is declared here, its fields as in
+** paramloader/paramloader.h, and gets one line in service_params.def, which
+** gives it its field table, its place in the factory and in the catalogue
+** tests (catalogue.def says which of the three kinds of line to use).
 */
 #pragma once
 
@@ -22,6 +27,21 @@ class ServiceParams : public Record<ServiceParams, ParamLoaderRefCounted> {
   ZU_RECORD(ServiceParams, "SERVICE")
 };
 
+/* The bases of the concrete service records: after the base constructors
+** have run, the constructor writes the class's own tag into the inherited
+** SERVICE field, so the most derived class's tag wins. */
+template <class Self, class Base>
+class ServiceRecord : public Record<Self, Base> {
+ public:
+  ServiceRecord() { this->service = Self::kTag; }
+};
+
+template <class Self, class Base>
+class TaggedService : public TaggedRecord<Self, Base> {
+ public:
+  TaggedService() { this->service = Self::kTag; }
+};
+
 #define ZU_FIELDS_StringParam(F) F(KEY, "VALUE", value)
 
 class StringParam : public Record<StringParam, ParamLoader> {
@@ -36,27 +56,23 @@ class StringParam : public Record<StringParam, ParamLoader> {
   F(INT, "SSL_CONFIG", sslConfig)                   \
   F(STRING, "SSL_CERTIFICATE", sslCertificate)
 
-class ServiceTcpParams : public Record<ServiceTcpParams, ServiceParams> {
+class ServiceTcpParams : public ServiceRecord<ServiceTcpParams, ServiceParams> {
  public:
   ZU_RECORD(ServiceTcpParams, "SERVICE_TCP")
-  ServiceTcpParams() { service = kTag; }
 };
 
-class DummyTcpParams : public TaggedRecord<DummyTcpParams, ServiceTcpParams> {
+class DummyTcpParams : public TaggedService<DummyTcpParams, ServiceTcpParams> {
  public:
   ZU_TAG("DUMMY_TCP")
-  DummyTcpParams() { service = kTag; }
 };
 
-class ManagerParams : public TaggedRecord<ManagerParams, ServiceTcpParams> {
+class ManagerParams : public TaggedService<ManagerParams, ServiceTcpParams> {
  public:
   ZU_TAG("MANAGER")
-  ManagerParams() {
-    service = kTag;
-    port = 9033;
-  }
+  ManagerParams() { port = 9033; }
 };
 
+// The one service record whose constructor leaves SERVICE as its base set it.
 class TelnetParams : public TaggedRecord<TelnetParams, ServiceTcpParams> {
  public:
   ZU_TAG("TELNET")
@@ -134,10 +150,9 @@ class DHCPLease : public Record<DHCPLease, ParamLoader> {
   F(INT, "ALLOC_HOURS", allocHours, 96) \
   F(LIST, "LEASES", leases, DHCPLease)
 
-class DhcpParams : public Record<DhcpParams, ServiceParams> {
+class DhcpParams : public ServiceRecord<DhcpParams, ServiceParams> {
  public:
   ZU_RECORD(DhcpParams, "DHCP")
-  DhcpParams() { service = kTag; }
 };
 
 #define ZU_FIELDS_DnsRule(F)           \
@@ -160,13 +175,10 @@ class DnsRule : public Record<DnsRule, ParamLoader> {
   F(IPADDR, "DNS_SERVER3", dnsServer3) \
   F(LIST, "RULES", rules, DnsRule)
 
-class DnsServerParams : public Record<DnsServerParams, ServiceTcpParams> {
+class DnsServerParams : public ServiceRecord<DnsServerParams, ServiceTcpParams> {
  public:
   ZU_RECORD(DnsServerParams, "DNS")
-  DnsServerParams() {
-    service = kTag;
-    port = 53;
-  }
+  DnsServerParams() { port = 53; }
 };
 
 #define ZU_FIELDS_DDNSParams(F)        \
@@ -177,10 +189,9 @@ class DnsServerParams : public Record<DnsServerParams, ServiceTcpParams> {
   F(INT, "IF_LABEL", ifLabel)          \
   F(INT, "REG_TYPE", regType)
 
-class DDNSParams : public Record<DDNSParams, ServiceParams> {
+class DDNSParams : public ServiceRecord<DDNSParams, ServiceParams> {
  public:
   ZU_RECORD(DDNSParams, "DDNS")
-  DDNSParams() { service = kTag; }
 };
 
 #define ZU_FIELDS_RegraDMZ(F)              \
@@ -203,13 +214,10 @@ class RegraDMZ : public Record<RegraDMZ, ParamLoader> {
 
 #define ZU_FIELDS_ServiceDMZParams(F) F(LIST, "DMZ_RULES", dmzRules, RegraDMZ)
 
-class ServiceDMZParams : public Record<ServiceDMZParams, ServiceParams> {
+class ServiceDMZParams : public ServiceRecord<ServiceDMZParams, ServiceParams> {
  public:
   ZU_RECORD(ServiceDMZParams, "DMZ")
-  ServiceDMZParams() {
-    service = kTag;
-    autoStart = 1;
-  }
+  ServiceDMZParams() { autoStart = 1; }
 };
 
 #define ZU_FIELDS_PortmapParams(F) \
@@ -217,22 +225,16 @@ class ServiceDMZParams : public Record<ServiceDMZParams, ServiceParams> {
   F(INT, "DEST_PORT", destPort)    \
   F(INT, "REDIRECT_TYPE", redirectType)
 
-class PortmapParams : public Record<PortmapParams, ServiceTcpParams> {
+class PortmapParams : public ServiceRecord<PortmapParams, ServiceTcpParams> {
  public:
   ZU_RECORD(PortmapParams, "PORTMAP_TCP")
-  PortmapParams() {
-    service = kTag;
-    port = 0;
-  }
+  PortmapParams() { port = 0; }
 };
 
-class PortmapUdpParams : public TaggedRecord<PortmapUdpParams, PortmapParams> {
+class PortmapUdpParams : public TaggedService<PortmapUdpParams, PortmapParams> {
  public:
   ZU_TAG("PORTMAP_UDP")
-  PortmapUdpParams() {
-    service = kTag;
-    port = 0;
-  }
+  PortmapUdpParams() { port = 0; }
 };
 
 #define ZU_FIELDS_RegraAcesso(F)          \
@@ -270,23 +272,19 @@ class RegraAcesso : public Record<RegraAcesso, ParamLoader> {
   F(LIST, "APP_PROTO_RULES", appProtoRules, RegraAcesso) \
   F(INT, "UDP_TIME_LIMIT", udpTimeLimit, 60)
 
-class TProxyParams : public Record<TProxyParams, ServiceTcpParams> {
+class TProxyParams : public ServiceRecord<TProxyParams, ServiceTcpParams> {
  public:
   ZU_RECORD(TProxyParams, "TPROXY")
   TProxyParams() {
-    service = kTag;
     autoStart = 1;
     port = 0;
   }
 };
 
-class ServiceSocksParams : public TaggedRecord<ServiceSocksParams, TProxyParams> {
+class ServiceSocksParams : public TaggedService<ServiceSocksParams, TProxyParams> {
  public:
   ZU_TAG("SOCKS5")
-  ServiceSocksParams() {
-    service = kTag;
-    port = 1080;
-  }
+  ServiceSocksParams() { port = 1080; }
 };
 
 #define ZU_FIELDS_CtlAcessoParams(F)       \
@@ -298,25 +296,3 @@ class CtlAcessoParams : public Record<CtlAcessoParams, ParamLoader> {
  public:
   ZU_RECORD(CtlAcessoParams, "CTL_ACESSO_PARAMS")
 };
-
-#define ZU_FACTORY_SERVICES(X) \
-  X(ServiceParams)            \
-  X(StringParam)              \
-  X(ServiceTcpParams)         \
-  X(DummyTcpParams)           \
-  X(ManagerParams)            \
-  X(TelnetParams)             \
-  X(IntParam)                 \
-  X(StringListParam)          \
-  X(NetworkAndMask)           \
-  X(GroupParams)              \
-  X(DhcpParams)               \
-  X(DnsServerParams)          \
-  X(DDNSParams)               \
-  X(ServiceDMZParams)         \
-  X(PortmapParams)            \
-  X(PortmapUdpParams)         \
-  X(RegraAcesso)              \
-  X(TProxyParams)             \
-  X(ServiceSocksParams)       \
-  X(CtlAcessoParams)

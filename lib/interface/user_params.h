@@ -2,6 +2,11 @@
 ** User records: users, groups and the user base settings, login, logoff and
 ** log messages, the system monitor, and the status reports of the server
 ** (services, files, connections, installation, SNMP objects).
+**
+** A new class of this area is declared here, its fields as in
+** paramloader/paramloader.h, and gets one line in user_params.def, which
+** gives it its field table, its place in the factory and in the catalogue
+** tests (catalogue.def says which of the three kinds of line to use).
 */
 #pragma once
 
@@ -129,10 +134,9 @@ class AddToLogParams : public Record<AddToLogParams, ParamLoader> {
   F(INT, "OUTPUT_RATE_EVAL_TIME", outputRateEvalTime, 900)         \
   F(STRING, "SMTP_EHLO", smtpEhlo)
 
-class SystemMonitorParams : public Record<SystemMonitorParams, ServiceParams> {
+class SystemMonitorParams : public ServiceRecord<SystemMonitorParams, ServiceParams> {
  public:
   ZU_RECORD(SystemMonitorParams, "SYSTEM_MONITOR")
-  SystemMonitorParams() { service = kTag; }
 };
 
 #define ZU_FIELDS_ServiceInfo(F)              \
@@ -242,23 +246,3 @@ class ZuSnmpObj : public Record<ZuSnmpObj, ParamLoader> {
  public:
   ZU_RECORD(ZuSnmpObj, "SNMP_OBJ")
 };
-
-#define ZU_FACTORY_USER(X) \
-  X(UserInfo)              \
-  X(GroupInfo)             \
-  X(UserListParams)        \
-  X(UserBaseConfig)        \
-  X(GroupOveride)          \
-  X(LoginParams)           \
-  X(LogoffParams)          \
-  X(AddToLogParams)        \
-  X(SystemMonitorParams)   \
-  X(ServiceInfo)           \
-  X(ServiceList)           \
-  X(FileInfo)              \
-  X(FileList)              \
-  X(ConnectionInfo)        \
-  X(ConnectionList)        \
-  X(AboutInfo)             \
-  X(ZuInfo)                \
-  X(ZuSnmpObj)

@@ -1,12 +1,22 @@
 /*
-** Instant-messaging filter, VPN and cluster records.
+** Instant-messaging, VPN and cluster records: the IM filter with its
+** per-user privileges in their old and new forms, the IM and IM policy
+** services, VPN servers, clients and gateways (plain and SSL), and the
+** cluster master with its slave hosts and the slave's settings.
+**
+** A new class of this area is declared here, its fields as in
+** paramloader/paramloader.h, and gets one line in vpn_params.def, which
+** gives it its field table, its place in the factory and in the catalogue
+** tests (catalogue.def says which of the three kinds of line to use).
 */
 #pragma once
 
 #include "lib/interface/service_params.h"
 
-#define ZU_FIELDS_OLDIMFilterEntry(F)                                  \
-  F(KEY, "LOGIN", login)                                               \
+/* The privilege rows of both IM filter entries, in this order: the old
+** entry holds them per user, IMFilterEntry per group, with NETWORK between
+** them and ALLOW_ONLY_LOCAL_USERS. */
+#define ZU_IM_PRIVILEGES(F)                                            \
   F(BOOL, "CONNECT", connect, true)                                    \
   F(BOOL, "SEND_FILE", sendFile, true)                                 \
   F(BOOL, "RECEIVE_FILE", receiveFile, true)                           \
@@ -17,7 +27,11 @@
   F(BOOL, "ALLOW_DATACAST", allowDatacast, true)                       \
   F(BOOL, "ALLOW_AUDIOVIDEO", allowAudiovideo, true)                   \
   F(BOOL, "ALLOW_TRANSFER_LOCAL_USERS", allowTransferLocalUsers, true) \
-  F(BOOL, "BLOCK_OFFLINE_MSG", blockOfflineMsg)                        \
+  F(BOOL, "BLOCK_OFFLINE_MSG", blockOfflineMsg)
+
+#define ZU_FIELDS_OLDIMFilterEntry(F) \
+  F(KEY, "LOGIN", login)              \
+  ZU_IM_PRIVILEGES(F)                 \
   F(BOOL, "ALLOW_ONLY_LOCAL_USERS", allowOnlyLocalUsers, true)
 
 class OLDIMFilterEntry : public Record<OLDIMFilterEntry, ParamLoader> {
@@ -36,29 +50,16 @@ class OLDIMFilterEntry : public Record<OLDIMFilterEntry, ParamLoader> {
   F(STRING, "MONITORING_MESSAGES_WARNING", monitoringMessagesWarning) \
   F(LIST, "FILTERS", filters, OLDIMFilterEntry)
 
-class IMFilterParams : public Record<IMFilterParams, ServiceTcpParams> {
+class IMFilterParams : public ServiceRecord<IMFilterParams, ServiceTcpParams> {
  public:
   ZU_RECORD(IMFilterParams, "IMFILTER")
-  IMFilterParams() {
-    service = kTag;
-    port = 1863;
-  }
+  IMFilterParams() { port = 1863; }
 };
 
-#define ZU_FIELDS_IMFilterEntry(F)                                     \
-  F(STRING, "LOGIN", login)                                            \
-  F(BOOL, "CONNECT", connect, true)                                    \
-  F(BOOL, "SEND_FILE", sendFile, true)                                 \
-  F(BOOL, "RECEIVE_FILE", receiveFile, true)                           \
-  F(BOOL, "FILTER_CONTACTS", filterContacts)                           \
-  F(LIST, "ALLOWED_CONTACTS", allowedContacts, StringParam)            \
-  F(LIST, "BLOCKED_CONTACTS", blockedContacts, StringParam)            \
-  F(BOOL, "LOG_CONVERSATION", logConversation, true)                   \
-  F(BOOL, "ALLOW_DATACAST", allowDatacast, true)                       \
-  F(BOOL, "ALLOW_AUDIOVIDEO", allowAudiovideo, true)                   \
-  F(BOOL, "ALLOW_TRANSFER_LOCAL_USERS", allowTransferLocalUsers, true) \
-  F(BOOL, "BLOCK_OFFLINE_MSG", blockOfflineMsg)                        \
-  F(INT, "NETWORK", network)                                           \
+#define ZU_FIELDS_IMFilterEntry(F) \
+  F(STRING, "LOGIN", login)        \
+  ZU_IM_PRIVILEGES(F)              \
+  F(INT, "NETWORK", network)       \
   F(BOOL, "ALLOW_ONLY_LOCAL_USERS", allowOnlyLocalUsers, true)
 
 class IMFilterEntry : public Record<IMFilterEntry, GroupParams> {
@@ -66,20 +67,16 @@ class IMFilterEntry : public Record<IMFilterEntry, GroupParams> {
   ZU_RECORD(IMFilterEntry, "NEW_IM_PRIVS")
 };
 
-class IMessengerParams : public TaggedRecord<IMessengerParams, ServiceTcpParams> {
+class IMessengerParams : public TaggedService<IMessengerParams, ServiceTcpParams> {
  public:
   ZU_TAG("IMSRV")
-  IMessengerParams() {
-    service = kTag;
-    port = 4000;
-  }
+  IMessengerParams() { port = 4000; }
 };
 
-class IMPolicyServerParams : public TaggedRecord<IMPolicyServerParams, ServiceTcpParams> {
+class IMPolicyServerParams : public TaggedService<IMPolicyServerParams, ServiceTcpParams> {
  public:
   ZU_TAG("IM_POLICY")
   IMPolicyServerParams() {
-    service = kTag;
     logfile = "logs/IMFILTER.LOG";
     port = 881;
   }
@@ -105,12 +102,11 @@ class VpnGatewayParams : public Record<VpnGatewayParams, ParamLoader> {
 
 #define ZU_FIELDS_VpnServerParams(F) F(LIST, "GATE_INFO", gateInfo, VpnGatewayParams)
 
-class VpnServerParams : public Record<VpnServerParams, ServiceTcpParams> {
+class VpnServerParams : public ServiceRecord<VpnServerParams, ServiceTcpParams> {
  public:
   ZU_RECORD(VpnServerParams, "VPN_SERVER")
   // The server starts with the description of its own gateway.
   VpnServerParams() {
-    service = kTag;
     port = 444;
     VpnGatewayParams* own = static_cast<VpnGatewayParams*>(gateInfo.AddNewRecord());
     if (own) {
@@ -130,14 +126,11 @@ class VpnServerParams : public Record<VpnServerParams, ServiceTcpParams> {
   F(INT, "PROXY_PORT", proxyPort, 8080) \
   F(LIST, "GATE_INFO", gateInfo, VpnGatewayParams)
 
-class VpnClientParams : public Record<VpnClientParams, ServiceParams> {
+class VpnClientParams : public ServiceRecord<VpnClientParams, ServiceParams> {
  public:
   ZU_RECORD(VpnClientParams, "VPN_CLIENT")
   // The client starts with one gateway description at its defaults.
-  VpnClientParams() {
-    service = kTag;
-    gateInfo.AddNewRecord();
-  }
+  VpnClientParams() { gateInfo.AddNewRecord(); }
 };
 
 #define ZU_FIELDS_VpnSslServerParams(F)                \
@@ -149,13 +142,10 @@ class VpnClientParams : public Record<VpnClientParams, ServiceParams> {
   F(LIST, "LOCAL_ROUTES", localRoutes, NetworkAndMask) \
   F(LIST, "ALGORITHMS", algorithms, StringParam)
 
-class VpnSslServerParams : public Record<VpnSslServerParams, ServiceTcpParams> {
+class VpnSslServerParams : public ServiceRecord<VpnSslServerParams, ServiceTcpParams> {
  public:
   ZU_RECORD(VpnSslServerParams, "VPNSSL_SERVER")
-  VpnSslServerParams() {
-    service = kTag;
-    port = 444;
-  }
+  VpnSslServerParams() { port = 444; }
 };
 
 #define ZU_FIELDS_VpnSslClientParams(F) \
@@ -173,10 +163,9 @@ class VpnSslServerParams : public Record<VpnSslServerParams, ServiceTcpParams> {
   F(IPADDR, "LOCAL_MASK", localMask)    \
   F(LIST, "LOCAL_ROUTES", localRoutes, NetworkAndMask)
 
-class VpnSslClientParams : public Record<VpnSslClientParams, ServiceParams> {
+class VpnSslClientParams : public ServiceRecord<VpnSslClientParams, ServiceParams> {
  public:
   ZU_RECORD(VpnSslClientParams, "VPNSSL_CLIENT")
-  VpnSslClientParams() { service = kTag; }
 };
 
 #define ZU_FIELDS_SlaveHost(F)          \
@@ -192,13 +181,10 @@ class SlaveHost : public Record<SlaveHost, ParamLoader> {
 
 #define ZU_FIELDS_ClusterMasterParams(F) F(LIST, "SLAVES", slaves, SlaveHost)
 
-class ClusterMasterParams : public Record<ClusterMasterParams, ServiceTcpParams> {
+class ClusterMasterParams : public ServiceRecord<ClusterMasterParams, ServiceTcpParams> {
  public:
   ZU_RECORD(ClusterMasterParams, "CLUSTER_MASTER")
-  ClusterMasterParams() {
-    service = kTag;
-    port = 999;
-  }
+  ClusterMasterParams() { port = 999; }
 };
 
 #define ZU_FIELDS_ClusterSlaveParams(F) \
@@ -208,22 +194,7 @@ class ClusterMasterParams : public Record<ClusterMasterParams, ServiceTcpParams>
   F(PASSWORD, "PASSWORD", password)     \
   F(LIST, "REP_OBJECTS", repObjects, StringParam)
 
-class ClusterSlaveParams : public Record<ClusterSlaveParams, ServiceParams> {
+class ClusterSlaveParams : public ServiceRecord<ClusterSlaveParams, ServiceParams> {
  public:
   ZU_RECORD(ClusterSlaveParams, "CLUSTER_SLAVE")
-  ClusterSlaveParams() { service = kTag; }
 };
-
-#define ZU_FACTORY_VPN(X) \
-  X(OLDIMFilterEntry)     \
-  X(IMFilterParams)       \
-  X(IMFilterEntry)        \
-  X(IMessengerParams)     \
-  X(IMPolicyServerParams) \
-  X(VpnGatewayParams)     \
-  X(VpnServerParams)      \
-  X(VpnClientParams)      \
-  X(VpnSslServerParams)   \
-  X(VpnSslClientParams)   \
-  X(ClusterMasterParams)  \
-  X(ClusterSlaveParams)

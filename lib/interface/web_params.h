@@ -1,6 +1,11 @@
 /*
 ** Web records: the caching proxy with its groups, sites and rules, the
 ** per-device web filter, the web server, webmail and the FTP server.
+**
+** A new class of this area is declared here, its fields as in
+** paramloader/paramloader.h, and gets one line in web_params.def, which
+** gives it its field table, its place in the factory and in the catalogue
+** tests (catalogue.def says which of the three kinds of line to use).
 */
 #pragma once
 
@@ -104,12 +109,11 @@ class HttpRule : public Record<HttpRule, Replicatable> {
   F(STRING, "DEFAULT_HOST", defaultHost)                              \
   F(INT, "DEFAULT_PORT", defaultPort)
 
-class HttpProxyParams : public Record<HttpProxyParams, ServiceTcpParams> {
+class HttpProxyParams : public ServiceRecord<HttpProxyParams, ServiceTcpParams> {
  public:
   ZU_RECORD(HttpProxyParams, "HTTP")
   // The proxy starts with the group of users who need no authentication.
   HttpProxyParams() {
-    service = kTag;
     port = 8080;
     HttpGroupParams* noAuth = static_cast<HttpGroupParams*>(noauthParams.AddNewRecord());
     if (noAuth) {
@@ -158,10 +162,9 @@ class NewHttpSimpleSlave : public Record<NewHttpSimpleSlave, RepliBase> {
 
 #define ZU_FIELDS_HttpSimpleParams(F) F(LIST, "SLAVES", slaves, NewHttpSimpleSlave)
 
-class HttpSimpleParams : public Record<HttpSimpleParams, ServiceParams> {
+class HttpSimpleParams : public ServiceRecord<HttpSimpleParams, ServiceParams> {
  public:
   ZU_RECORD(HttpSimpleParams, "HTTP_SIMPLE")
-  HttpSimpleParams() { service = kTag; }
 };
 
 #define ZU_FIELDS_HttpAlias(F)      \
@@ -188,21 +191,17 @@ class HttpExtension : public Record<HttpExtension, ParamLoader> {
   F(LIST, "EXTENSIONS", extensions, HttpExtension) \
   F(LIST, "ALIASES", aliases, HttpAlias)
 
-class HttpsrvParams : public Record<HttpsrvParams, ServiceTcpParams> {
+class HttpsrvParams : public ServiceRecord<HttpsrvParams, ServiceTcpParams> {
  public:
   ZU_RECORD(HttpsrvParams, "HTTPSRV")
-  HttpsrvParams() {
-    service = kTag;
-    port = 80;
-  }
+  HttpsrvParams() { port = 80; }
 };
 
 #define ZU_FIELDS_WebmailParams(F) F(STRING, "WEBSERVER_INSTANCE", webserverInstance)
 
-class WebmailParams : public Record<WebmailParams, ServiceParams> {
+class WebmailParams : public ServiceRecord<WebmailParams, ServiceParams> {
  public:
   ZU_RECORD(WebmailParams, "WEBMAIL")
-  WebmailParams() { service = kTag; }
 };
 
 #define ZU_FIELDS_FtpRule(F)             \
@@ -224,23 +223,8 @@ class FtpRule : public Record<FtpRule, ParamLoader> {
   F(PASSWORD, "ANONYMOUS_PASSW", anonymousPassw) \
   F(LIST, "RULES", rules, FtpRule)
 
-class FtpsrvParams : public Record<FtpsrvParams, ServiceTcpParams> {
+class FtpsrvParams : public ServiceRecord<FtpsrvParams, ServiceTcpParams> {
  public:
   ZU_RECORD(FtpsrvParams, "FTPSRV")
-  FtpsrvParams() {
-    service = kTag;
-    port = 21;
-  }
+  FtpsrvParams() { port = 21; }
 };
-
-#define ZU_FACTORY_WEB(X) \
-  X(HttpGroups)           \
-  X(HttpGroupAndSites)    \
-  X(HttpGroupParams)      \
-  X(HttpProxyParams)      \
-  X(HttpSimpleParams)     \
-  X(HttpAlias)            \
-  X(HttpExtension)        \
-  X(HttpsrvParams)        \
-  X(WebmailParams)        \
-  X(FtpsrvParams)

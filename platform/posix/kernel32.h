@@ -34,13 +34,10 @@ typedef struct _FILETIME {
 
 #define FILE_ATTRIBUTE_READONLY 0x00000001
 #define FILE_ATTRIBUTE_HIDDEN 0x00000002
-#define FILE_ATTRIBUTE_SYSTEM 0x00000004
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
-
-#define IO_REPARSE_TAG_SYMLINK 0xA000000CL
 
 typedef struct _WIN32_FIND_DATAA {
   DWORD dwFileAttributes;
@@ -58,12 +55,11 @@ typedef struct _WIN32_FIND_DATAA {
 /* Directory search. The pattern's last part may hold the wildcards * and ?,
 ** matched without regard to case ("*.*" matches every name). Entries come
 ** "." and ".." first, then in the order of their upper-case names, as NTFS
-** lists them. The search takes its list of names when it starts. Attributes
-** are derived from the file's status: a directory is DIRECTORY, a regular
-** file ARCHIVE (plus READONLY without the owner's write permission), any
-** other kind of file SYSTEM; a symbolic link adds REPARSE_POINT (with
-** IO_REPARSE_TAG_SYMLINK in dwReserved0) to its target's attributes, and a
-** dangling one has REPARSE_POINT alone. Failures: ERROR_PATH_NOT_FOUND
+** lists them. The search takes its list of names when it starts. Only the
+** name and the attributes DIRECTORY (a directory) and ARCHIVE (a regular
+** file) are filled, following symbolic links, and REPARSE_POINT for a
+** symbolic link (zuadm does not follow links out of its store); anything
+** else, a dangling link too, has no attributes but that one. Failures: ERROR_PATH_NOT_FOUND
 ** (no such directory), ERROR_FILE_NOT_FOUND (nothing matches),
 ** ERROR_NO_MORE_FILES at the end of the search. */
 HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
@@ -73,7 +69,8 @@ BOOL FindClose(HANDLE search);
 typedef LONG* PLONG;
 typedef const void* LPCVOID;
 
-/* Overlapped I/O is not supported: the stand-in refuses a non-null one. */
+/* Overlapped I/O is not supported: every transfer is done when the call
+** returns. */
 typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
 
 #define GENERIC_READ 0x80000000u
@@ -129,6 +126,7 @@ BOOL CloseHandle(HANDLE handle);
 #define SUBLANG_DEFAULT 0x01
 #define SUBLANG_SYS_DEFAULT 0x02
 #define MAKELANGID(primary, sub) ((static_cast<WORD>(sub) << 10) | static_cast<WORD>(primary))
+#define PRIMARYLANGID(language) (static_cast<WORD>(language) & 0x3FF)
 #define LANG_USER_DEFAULT MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT)
 #define LANG_SYSTEM_DEFAULT MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT)
 
@@ -228,6 +226,8 @@ typedef struct _SYSTEM_INFO {
 #define PROCESSOR_ARCHITECTURE_AMD64 9
 #define PROCESSOR_ARCHITECTURE_ARM64 12
 #define PROCESSOR_ARCHITECTURE_UNKNOWN 0xFFFF
+#define PROCESSOR_INTEL_PENTIUM 586
+#define PROCESSOR_AMD_X8664 8664
 
 void GetSystemInfo(LPSYSTEM_INFO info);
 void GetNativeSystemInfo(LPSYSTEM_INFO info);
@@ -246,7 +246,7 @@ typedef HINSTANCE HMODULE;
 typedef intptr_t(WINAPI* FARPROC)();
 
 HMODULE LoadLibraryA(LPCSTR name);
-/* As LoadLibraryA; with no name, the program's own module (no entries). */
+/* As LoadLibraryA. */
 HMODULE GetModuleHandleA(LPCSTR name);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
@@ -260,11 +260,10 @@ BOOL FreeLibrary(HMODULE module);
 ** only when the new name is on the disk. Both separators accepted. */
 BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
 
-#define CP_ACP 0
 #define CP_UTF8 65001
 #define MB_ERR_INVALID_CHARS 0x00000008
-/* UTF-8 (CP_UTF8) or Latin-1 (CP_ACP, 1252, 28591) to UTF-16. Invalid UTF-8
-** becomes U+FFFD unless MB_ERR_INVALID_CHARS is given. A source length of
+/* UTF-8 (CP_UTF8, the one code page here) to UTF-16. Invalid UTF-8 becomes
+** U+FFFD unless MB_ERR_INVALID_CHARS is given. A source length of
 ** -1 includes the terminating NUL; an output size of 0 asks for the length. */
 int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                         LPWSTR lpWideCharStr, int cchWideChar);

@@ -4,8 +4,8 @@
 **
 ** The root directory is named by the environment variable ZU_WIN32_ROOT; by
 ** default it is ~/.zu-win32 (or /tmp/zu-win32-UID without a home). It holds
-** the registry database, the certificate stores and standin.conf, a text
-** file of name=value lines that configures what the stand-in reports, e.g.
+** the registry database and standin.conf, a text file of name=value lines
+** that configures what the stand-in reports, e.g.
 **
 **     windows.version=6.1.7601
 **     advapi32.RegRenameKey=0
@@ -28,6 +28,9 @@ std::string Setting(const char* name, const char* fallback);
 /* path with every backslash turned into '/': the stand-in's calls take
 ** both separators, as Windows does. */
 std::string NativePath(const char* path);
+/* The directory part of a native path: "." without a '/', "/" for a name
+** right below the root. */
+std::string DirectoryOf(const std::string& path);
 /* The Win32 error code for a C library error number. */
 DWORD ErrorFromErrno(int error);
 

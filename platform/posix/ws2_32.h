@@ -4,21 +4,25 @@
 ** gives 10035, 10054, 10060... from the thread's last error, the same value
 ** as GetLastError). Included through platform/win32.h only.
 **
-** The declarations live in namespace ws2 and are brought into the global
-** namespace here, because the C library already declares POSIX functions
-** and types under several of the same names (select, fd_set; socket and
-** sockaddr in the stand-in's own source). Hosts write the plain Windows
-** names.
+** The declarations live in namespace ws2, because the C library declares
+** POSIX functions and types under several of the same names (fd_set and
+** select everywhere; socket, sockaddr and the rest in the stand-in's own
+** source); for every other source each Windows name is brought into the
+** global namespace by name. The one exception is the set type of select:
+** the C library's fd_set is already global, so hosts use the type's other
+** Windows name, FD_SET (FD_SET readable; FD_ZERO(&readable); ...).
 **
 ** Behaviour worth knowing on this platform:
 ** - SOCKET is the POSIX descriptor. Descriptor 0 is never handed out: a
 **   process may run with standard input closed, and the library takes a
 **   socket handle of 0 for "no socket".
-** - fd_set is the Windows one (a count and an array of up to FD_SETSIZE
+** - FD_SET is the Windows set (a count and an array of up to FD_SETSIZE
 **   sockets); select waits with poll(), so any descriptor number works.
 **   A failed non-blocking connect is reported in the exception set, never
-**   as writable, as on Windows.
-** - No send raises SIGPIPE; writing to a reset connection fails with 10054.
+**   as writable, as on Windows; a socket ready only in a way that the sets
+**   asked for do not report does not end the wait.
+** - No send raises SIGPIPE; writing to a reset connection fails with 10054,
+**   and so does every receive after a reset, until the socket is closed.
 ** - gethostbyname first consults the hosts file named by the setting
 **   ws2_32.hosts in the stand-in's standin.conf (lines of "address name
 **   alias...", '#' starts a comment; IPv4 addresses only, in file order,
@@ -62,11 +66,6 @@ struct hostent {
   short h_addrtype;
   short h_length;
   char** h_addr_list;
-};
-
-struct linger {
-  u_short l_onoff;
-  u_short l_linger;
 };
 
 /* Argument of WSAIoctl SIO_KEEPALIVE_VALS; times in milliseconds. */
@@ -129,13 +128,13 @@ int shutdown(SOCKET s, int how);
 /* nfds is ignored, as on Windows. A null time-out waits without limit. */
 int select(int nfds, fd_set* readfds, fd_set* writefds, fd_set* exceptfds,
            const ::timeval* timeout);
-/* u_long arguments of Windows are 32 bits there and here. */
+/* FIONBIO only; u_long arguments of Windows are 32 bits there and here. */
 int ioctlsocket(SOCKET s, LONG cmd, ULONG* argp);
 int WSAIoctl(SOCKET s, DWORD code, LPVOID inBuffer, DWORD inSize, LPVOID outBuffer, DWORD outSize,
              DWORD* bytesReturned, LPWSAOVERLAPPED overlapped,
              LPWSAOVERLAPPED_COMPLETION_ROUTINE completion);
+/* SO_REUSEADDR and SO_KEEPALIVE (4-byte integers) of level SOL_SOCKET. */
 int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen);
-int getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen);
 int getpeername(SOCKET s, sockaddr* name, int* namelen);
 int getsockname(SOCKET s, sockaddr* name, int* namelen);
 /* The result belongs to the calling thread until its next call. */
@@ -159,14 +158,6 @@ inline ULONG ntohl(ULONG v) {
 
 int __WSAFDIsSet(SOCKET s, fd_set* set);
 
-inline void FdClear(SOCKET s, fd_set* set) {
-  for (u_int i = 0; i < set->fd_count; ++i) {
-    if (set->fd_array[i] != s) continue;
-    for (; i + 1 < set->fd_count; ++i) set->fd_array[i] = set->fd_array[i + 1];
-    --set->fd_count;
-    return;
-  }
-}
 inline void FdSet(SOCKET s, fd_set* set) {
   for (u_int i = 0; i < set->fd_count; ++i) {
     if (set->fd_array[i] == s) return;
@@ -180,7 +171,6 @@ inline void FdSet(SOCKET s, fd_set* set) {
 #undef FD_SET
 #undef FD_ZERO
 #undef FD_ISSET
-#define FD_CLR(fd, set) ws2::FdClear(static_cast<ws2::SOCKET>(fd), (set))
 #define FD_SET(fd, set) ws2::FdSet(static_cast<ws2::SOCKET>(fd), (set))
 #define FD_ZERO(set) ((set)->fd_count = 0)
 #define FD_ISSET(fd, set) ws2::__WSAFDIsSet(static_cast<ws2::SOCKET>(fd), (set))
@@ -219,25 +209,10 @@ inline void FdSet(SOCKET s, fd_set* set) {
 #define SD_BOTH 0x02
 
 #define SOL_SOCKET 0xffff
-#define SO_DEBUG 0x0001
-#define SO_ACCEPTCONN 0x0002
 #define SO_REUSEADDR 0x0004
 #define SO_KEEPALIVE 0x0008
-#define SO_DONTROUTE 0x0010
-#define SO_BROADCAST 0x0020
-#define SO_LINGER 0x0080
-#define SO_OOBINLINE 0x0100
-#define SO_SNDBUF 0x1001
-#define SO_RCVBUF 0x1002
-#define SO_SNDTIMEO 0x1005
-#define SO_RCVTIMEO 0x1006
-#define SO_ERROR 0x1007
-#define SO_TYPE 0x1008
-#define TCP_NODELAY 0x0001
 
-#define FIONREAD static_cast<LONG>(0x4004667F)
 #define FIONBIO static_cast<LONG>(0x8004667E)
-#define SIOCATMARK static_cast<LONG>(0x40047307)
 #define SIO_KEEPALIVE_VALS static_cast<DWORD>(0x98000004)
 
 #define WSAEINTR 10004
@@ -285,6 +260,41 @@ inline void FdSet(SOCKET s, fd_set* set) {
 
 // ws2_32.cpp, which also sees the POSIX names, keeps these in the namespace.
 #ifndef ZU_WS2_IMPLEMENTATION
-#define fd_set ws2::fd_set
-using namespace ws2;
+using ws2::hostent;
+using ws2::in_addr;
+using ws2::LPWSADATA;
+using ws2::sockaddr;
+using ws2::sockaddr_in;
+using ws2::SOCKET;
+using ws2::tcp_keepalive;
+using ws2::WSADATA;
+
+using ws2::accept;
+using ws2::bind;
+using ws2::closesocket;
+using ws2::connect;
+using ws2::gethostbyname;
+using ws2::getpeername;
+using ws2::getsockname;
+using ws2::htonl;
+using ws2::htons;
+using ws2::inet_addr;
+using ws2::inet_ntoa;
+using ws2::ioctlsocket;
+using ws2::listen;
+using ws2::ntohl;
+using ws2::ntohs;
+using ws2::recv;
+using ws2::select;
+using ws2::send;
+using ws2::setsockopt;
+using ws2::shutdown;
+using ws2::socket;
+using ws2::WSACleanup;
+using ws2::WSAGetLastError;
+using ws2::WSAIoctl;
+using ws2::WSASetLastError;
+using ws2::WSAStartup;
 #endif
+
+typedef ws2::fd_set FD_SET, *PFD_SET, *LPFD_SET;

@@ -54,6 +54,21 @@ TEST(Getopt, Sequences) {
   EXPECT_EQ(Parse({"-:"}, "a:b:"), (Results{"?", "end@2"}));
   EXPECT_EQ(Parse({"-a", "-b"}, "ab:"), (Results{"a", "?", "end@3"}));
 
+  // A null entry that the count still covers is no argument.
+  std::string program = "prog", option = "-b";
+  char* withNull[] = {program.data(), option.data(), nullptr};
+  optind = 1;
+  EXPECT_EQ(getopt(3, withNull, "ab:"), '?');
+  EXPECT_EQ(optarg, nullptr);
+
+  // Letters above 127 come back as positive values; 0xFF is no end.
+  std::string high = "-\xE9\xFF";
+  char* highArgs[] = {program.data(), high.data(), nullptr};
+  optind = 1;
+  EXPECT_EQ(getopt(2, highArgs, "\xE9\xFF"), 0xE9);
+  EXPECT_EQ(getopt(2, highArgs, "\xE9\xFF"), 0xFF);
+  EXPECT_EQ(getopt(2, highArgs, "\xE9\xFF"), -1);
+
   // Another switch character.
   OptionSwitchChar = '/';
   EXPECT_EQ(Parse({"/a", "-b", "/b", "v"}, "ab:"), (Results{"a", "end@2"}));

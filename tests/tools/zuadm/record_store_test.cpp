@@ -14,6 +14,7 @@
 
 #include "lib/interface/param_classes.h"
 #include "settings/regvaluestore.h"
+#include "support/record_fill.h"
 #include "support/temp_dir.h"
 #include "tools/zuadm/field_text.h"
 #include "tools/zuadm/key_path.h"
@@ -21,42 +22,6 @@
 #include "tools/zuadm/record_store.h"
 
 namespace {
-
-/* Gives every field a value that depends on seed, and every list depth
-** elements (filled the same way, with one less), so two and then one. */
-void Fill(ParamLoader& record, unsigned seed, int depth) {
-  ForEachField(record, [&](const FieldDescriptor* row, void* field) {
-    seed = seed * 1103515245u + 12345u;
-    switch (row->type) {
-      case FIELD_INT:
-        *static_cast<int32_t*>(field) = static_cast<int32_t>(seed) | 1;
-        break;
-      case FIELD_BOOL:
-        *static_cast<bool*>(field) = !*static_cast<bool*>(field);
-        break;
-      case FIELD_IPADDR:
-        *static_cast<uint32_t*>(field) = seed;
-        break;
-      case FIELD_MAC:
-        std::memcpy(static_cast<MacAddress*>(field)->bytes, &seed, 4);
-        static_cast<MacAddress*>(field)->bytes[5] = 0xFE;
-        break;
-      case FIELD_LIST: {
-        auto& list = *static_cast<ParamListBase*>(field);
-        if (depth == 0) break;
-        for (int i = 0; i < depth; ++i) Fill(*list.AddNew(), seed + i, depth - 1);
-        break;
-      }
-      default: {
-        // Every byte but 0, from a place that depends on the seed: markup,
-        // quotes, backslashes, CR LF, Latin-1 letters.
-        char bytes[255];
-        for (int i = 0; i < 255; ++i) bytes[i] = static_cast<char>(1 + (seed + i) % 255);
-        *static_cast<zustring*>(field) = zustring(bytes, seed % 4 ? 255 : 7);
-      }
-    }
-  });
-}
 
 class RecordStoreTest : public ::testing::TestWithParam<bool> {
  protected:
@@ -96,7 +61,9 @@ TEST_P(RecordStoreTest, EveryRecordRoundTripsAndExportsByteForByte) {
   for (int i = 0; i < FactoryTagCount(); ++i) {
     const char* tag = FactoryTag(i);
     std::unique_ptr<ParamLoader> original(CreateParamByTag(tag));
-    Fill(*original, static_cast<unsigned>(i) * 7919u, 2);
+    FillRecord(
+        *original,
+        {.seed = static_cast<unsigned>(i) * 7919u, .depth = 2, .elements = 2, .allBytes = true});
     zustring path = zustring("Gateway\\Records\\") + tag;
     ASSERT_TRUE(Save(path, *original)) << tag;
     ASSERT_EQ(Loaded(path), RecordText(*original).c_str()) << tag;

@@ -331,9 +331,12 @@ TEST_F(Zuadm, BadPathsTextsAndStrayFiles) {
   ASSERT_EQ(Run({"record", "save", "NETWORK_PARAMS", "Gw\\Net", "FW_RULES[0].NAME=a"}).exit, 0);
   dir_.Write("files/HKEY_CURRENT_USER/Gw/notes.txt", "x");
   dir_.Write("files/HKEY_CURRENT_USER/Gw/Net/FW_RULES/stray", "x");
+  // Nor are links, which could lead out of the store.
+  fs::create_directory_symlink(dir_ / "outside", dir_ / "files/HKEY_CURRENT_USER/Gw/link");
   Result tree = Run({"settings", "tree", "Gw"});
   EXPECT_EQ(tree.exit, 0) << tree.err;
   EXPECT_FALSE(Has(tree.out, "notes.txt"));
+  EXPECT_FALSE(Has(tree.out, "link"));
   EXPECT_EQ(Run({"record", "set", "Gw\\Net", "FW_RULES[0].NAME=b"}).exit, 0);
   EXPECT_TRUE(Has(Run({"record", "load", "Gw\\Net"}).out, "NAME = \"b\""));
   EXPECT_EQ(Run({"record", "list", "Gw"}).out, "NETWORK_PARAMS Gw\\Net\n");
@@ -480,7 +483,7 @@ TEST_F(Zuadm, ConcurrentWritersAndAReader) {
         for (int i = 0; i < kRounds; ++i) {
           broken +=
               Run({"record", "save", "NETWORK_PARAMS", "Net", "-f", file}, registry).exit != 0;
-          std::string name = "w" + std::to_string(writer) + "-" + std::to_string(i);
+          std::string name = std::to_string(writer * 1000 + i);
           broken += Run({"settings", "set", "Shared", name, "x"}, registry).exit != 0;
         }
       });
