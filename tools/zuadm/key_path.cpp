@@ -63,8 +63,8 @@ bool CheckKeyName(const zustring& name, bool forFiles, zustring& error) {
                  kLongestKeyName);
     return false;
   }
-  if (std::memchr(name.c_str(), 0, name.Length())) {
-    error = "a key name holds a 0 byte";
+  if (std::memchr(name.c_str(), 0, name.Length()) || std::strpbrk(name.c_str(), "\\/")) {
+    error.Format("the key name \"%s\" holds a separator or a 0 byte", name.c_str());
     return false;
   }
   if (IsValueStoreName(name) || EndsWith(name, kNewSuffix) || EndsWith(name, kOldSuffix) ||

@@ -231,12 +231,20 @@ bool OpenElement(SettingsStore& store, const zustring& path, const ParamLoader& 
   return true;
 }
 
-/* The element names stored in the list key at path; false when the key is
-** missing. */
-bool ReadElementNames(SettingsStore& store, const zustring& path, std::vector<zustring>& names) {
-  if (!store.Open(path, false, false)) return false;
+/* The element names stored in the list key at path. A name that is no key
+** name (one that would lead out of the list) is refused. */
+enum class Names { Read, Missing, Bad };
+Names ReadElementNames(SettingsStore& store, const zustring& path, std::vector<zustring>& names,
+                       zustring& error) {
+  if (!store.Open(path, false, false)) return Names::Missing;
   names = SplitElements(store.GetString(kElementsValue));
-  return true;
+  for (const zustring& name : names) {
+    if (!CheckKeyName(name, true, error)) {
+      error = path + " names an element that is no key: " + error;
+      return Names::Bad;
+    }
+  }
+  return Names::Read;
 }
 
 bool ReadObject(SettingsStore& store, const zustring& path, ParamLoader& object, zustring& error);
@@ -249,7 +257,9 @@ bool ReadLists(SettingsStore& store, const zustring& path, ParamLoader& object, 
   for (const auto& [row, list] : lists) {
     zustring listPath = ChildPath(path, zustring(row->key));
     std::vector<zustring> names;
-    if (!ReadElementNames(store, listPath, names)) continue;
+    Names read = ReadElementNames(store, listPath, names, error);
+    if (read == Names::Bad) return false;
+    if (read == Names::Missing) continue;
     list->Clear();
     for (const zustring& name : names) {
       ParamLoader* element = list->AddNew();
@@ -440,7 +450,7 @@ class Editor {
     if (!row) return nullptr;
     owner = node;
     index = static_cast<size_t>(levels.back().index);
-    return List(*node, row);
+    return List(*node, row, error, usage);
   }
 
   /* A new element at the end of list, not stored yet. */
@@ -477,15 +487,19 @@ class Editor {
            ReadOwnFields(store_, node.path, *node.object, error);
   }
 
-  /* The list of node for row, read when first needed. */
-  ListNode* List(Node& node, const FieldDescriptor* row) {
+  /* The list of node for row, read when first needed; null with a message
+  ** when it is damaged. */
+  ListNode* List(Node& node, const FieldDescriptor* row, zustring& error, bool& usage) {
     for (auto& list : node.lists) {
       if (list->row == row) return list.get();
     }
     auto list = std::make_unique<ListNode>();
     list->row = row;
     list->path = ChildPath(node.path, zustring(row->key));
-    ReadElementNames(store_, list->path, list->names);
+    if (ReadElementNames(store_, list->path, list->names, error) == Names::Bad) {
+      usage = false;
+      return nullptr;
+    }
     list->elements.resize(list->names.size());
     node.lists.push_back(std::move(list));
     return node.lists.back().get();
@@ -500,7 +514,8 @@ class Editor {
       error.Format("%s is not a list: use %s[INDEX].FIELD", row->key, row->key);
       return nullptr;
     }
-    ListNode* list = List(node, row);
+    ListNode* list = List(node, row, error, usage);
+    if (!list) return nullptr;
     size_t count = list->elements.size();
     size_t index = static_cast<size_t>(level.index);
     if (index < count && list->elements[index]) return list->elements[index].get();

@@ -217,6 +217,12 @@ TEST_P(RecordStoreTest, BadStoredDataFailsCleanly) {
   put("Net\\IF_LIST", "$ELEMENTS", "eth0\ngone");
   EXPECT_EQ(LoadRecord(*store_, "Net", error), nullptr);
   EXPECT_NE(std::string(error.c_str()).find("gone"), std::string::npos);
+  // A name that would lead out of the list is refused, also by changes.
+  put("Net\\IF_LIST", "$ELEMENTS", "eth0\n..\\..\\Net");
+  EXPECT_EQ(LoadRecord(*store_, "Net", error), nullptr);
+  EXPECT_NE(std::string(error.c_str()).find("no key"), std::string::npos) << error.c_str();
+  EditResult edit = SetStoredFields(*store_, *journal_, "Net", {{"IF_LIST[1].LABEL", "x"}});
+  EXPECT_FALSE(edit.ok || edit.usage);
 
   // Fields missing from the store keep their defaults; keys that the list
   // does not name, and on the file store stray files, are no elements.
