@@ -346,7 +346,8 @@ bool Follows(const zustring& text, unsigned position, const char* literal, int n
 }
 
 /* The start tag of the next value element, when it is written as the
-** writer writes it: <string name="NAME"> with a NAME free of '"' and '&'.
+** writer writes it: <string name="NAME"> with a NAME free of '"', '&' and
+** CR.
 ** Most of every file is read here; ReadXmlTag reads such a tag the same
 ** way, and ReadTaggedStart reads every other. */
 bool ReadPlainStart(const zustring& text, unsigned& position, int32_t& kind, zustring& name) {
@@ -358,7 +359,10 @@ bool ReadPlainStart(const zustring& text, unsigned& position, int32_t& kind, zus
     if (!Follows(text, p, element.plainStart, element.plainStartLength)) continue;
     unsigned first = p + element.plainStartLength;
     unsigned last = first;
-    while (last <= length && s[last - 1] != '"' && s[last - 1] != '&') ++last;
+    // A CR ends the plain form too: such a name is read as a tag.
+    while (last <= length && s[last - 1] != '"' && s[last - 1] != '&' && s[last - 1] != '\r') {
+      ++last;
+    }
     if (!Follows(text, last, kNameEnd, LiteralLength(kNameEnd))) return false;
     kind = element.kind;
     name = last > first ? zustring(s + first - 1, last - first) : zustring();
@@ -452,10 +456,11 @@ bool RegValueStore::ParseValues(const zustring& text) {
   if (!ReadXmlTag(text, position, tag) || tag.Name != kRootElement) return false;
   // Room for the values of a text of this size as the writer writes them.
   Values.Reserve(Values.Count() + static_cast<int>(text.Length() / kBytesPerValue));
-  // CR LF reads as LF. Outside names and texts both are blanks, so a name
-  // or text read from the bytes as they are just loses the CR of each CR
-  // LF. Only ReadXmlTag may join the pieces of a name across a CR LF, so
-  // before it reads a tag the rest of the text is turned into LF.
+  // CR LF reads as LF. Outside names and texts both are blanks, so a text
+  // read from the bytes as they are just loses the CR of each CR LF. Names
+  // with a CR are read by ReadXmlTag, which may join the pieces of a name
+  // across a CR LF; so before it reads a tag the rest of the text is
+  // turned into LF.
   const zustring* source = &text;
   zustring rest;
   // A text goes into its entry; a number is read into a buffer of its own
@@ -481,12 +486,10 @@ bool RegValueStore::ParseValues(const zustring& text) {
       }
     }
     if (!ReadXmlText(*source, position, kind == ValueText ? data : number)) return false;
-    bool raw = source == &text;
-    if (raw) DropCarriageReturns(name);
     ValueEntry* entry = Values.FindOrAdd(std::move(name));
     entry->Kind = kind;
     if (kind == ValueText) {
-      if (raw) DropCarriageReturns(data);
+      if (source == &text) DropCarriageReturns(data);
       entry->Text = std::move(data);
     } else {
       entry->Text.Reset();
