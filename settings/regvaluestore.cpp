@@ -241,19 +241,23 @@ HANDLE ClaimTemporary(const char* path, bool create) {
 /* Removes the temporaries in directory that no save holds: what saves that
 ** were killed half-way left behind. */
 void RemoveStaleTemporaries(const zustring& directory) {
-  DirHandle* dir = OpenDir(directory.c_str());
-  if (!dir) return;
-  DirEntry entry;
-  DirEntry* next;
-  while (ReadDirEntry(dir, &entry, &next) == 0 && next) {
-    if (entry.Type != DIR_TYPE_FILE || !IsTemporaryName(entry.Name)) continue;
-    zustring path = Join(directory, entry.Name);
+  // Only names of that shape are looked at, so that a key with many
+  // subkeys costs a listing, not a query per subkey.
+  zustring pattern = Join(directory, kValuesFile) + ".*";
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA(pattern.c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsTemporaryName(entry.cFileName)) {
+      continue;
+    }
+    zustring path = Join(directory, entry.cFileName);
     HANDLE claim = ClaimTemporary(path.c_str(), false);
     if (claim == INVALID_HANDLE_VALUE) continue;
     std::remove(path.c_str());
     CloseHandle(claim);
-  }
-  CloseDir(dir);
+  } while (FindNextFileA(search, &entry));
+  FindClose(search);
 }
 
 }  // namespace
