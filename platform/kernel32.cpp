@@ -660,20 +660,24 @@ void GetSystemInfo(LPSYSTEM_INFO info) {
 ** handle points at the first row of its DLL. */
 namespace {
 
+/* The table holds a function that gives each address rather than the
+** address itself, so that it is initialized before any code runs: the
+** security interface is looked up by another file's static initializer. */
 struct Export {
   const char* dll;
   const char* name;
-  FARPROC address;
+  FARPROC (*address)();
 };
 
-template <typename Function>
-FARPROC EntryPoint(Function* function) {
-  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
+template <auto Function>
+FARPROC EntryPoint() {
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(Function));
 }
 
 const Export kExports[] = {
-    {"kernel32.dll", "GetNativeSystemInfo", EntryPoint(&GetNativeSystemInfo)},
-    {"advapi32.dll", "RegRenameKey", EntryPoint(&RegRenameKey)},
+    {"kernel32.dll", "GetNativeSystemInfo", EntryPoint<&GetNativeSystemInfo>},
+    {"advapi32.dll", "RegRenameKey", EntryPoint<&RegRenameKey>},
+    {"secur32.dll", "InitSecurityInterfaceA", EntryPoint<&InitSecurityInterfaceA>},
 };
 
 /* The module of a DLL name ("Kernel32", "C:\x\KERNEL32.DLL"), or none. */
@@ -720,7 +724,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
     if (std::strcmp(row.dll, dll) != 0 || std::strcmp(row.name, name) != 0) continue;
     std::string setting = std::string(dll, std::strcspn(dll, ".")) + "." + name;
     if (standin::Setting(setting.c_str(), "1") == "0") break;
-    return row.address;
+    return row.address();
   }
   SetLastError(ERROR_PROC_NOT_FOUND);
   return nullptr;

@@ -107,3 +107,7 @@ int _fileno(FILE* stream) {
 int _commit(int fd) {
   return fsync(fd);
 }
+
+int _isatty(int fd) {
+  return isatty(fd);
+}

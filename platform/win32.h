@@ -20,6 +20,10 @@
 #include <windows.h>
 #include <mstcpip.h>
 #include <shlwapi.h>
+#define SECURITY_WIN32
+#include <wincrypt.h>
+#include <security.h>
+#include <schannel.h>
 #include <direct.h>
 #include <io.h>
 #include <stdio.h>
@@ -45,6 +49,8 @@ inline LONG zu_ReadAcquire(const volatile LONG* source) {
 #include "platform/posix/kernel32.h"
 #include "platform/posix/ws2_32.h"
 #include "platform/posix/advapi32.h"
+#include "platform/posix/crypt32.h"
+#include "platform/posix/secur32.h"
 // clang-format on
 
 #endif

@@ -58,3 +58,5 @@ char* _mktemp(char* templ);
 int _fileno(FILE* stream);
 /* Flushes the file's data to the disk: 0, or -1 with errno set. */
 int _commit(int fd);
+/* Whether the descriptor is a character device, such as a terminal. */
+int _isatty(int fd);

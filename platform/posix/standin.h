@@ -4,8 +4,9 @@
 **
 ** The root directory is named by the environment variable ZU_WIN32_ROOT; by
 ** default it is ~/.zu-win32 (or /tmp/zu-win32-UID without a home). It holds
-** the registry database and standin.conf, a text file of name=value lines
-** that configures what the stand-in reports, e.g.
+** the registry database, the certificate stores (certificates/, see
+** platform/posix/crypt32.h) and standin.conf, a text file of name=value
+** lines that configures what the stand-in reports, e.g.
 **
 **     windows.version=6.1.7601
 **     advapi32.RegRenameKey=0

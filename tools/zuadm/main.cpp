@@ -10,11 +10,14 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "misc/fsutil.h"
 #include "misc/getopt.h"
 #include "settings/regvaluestore.h"
+#include "tools/zuadm/cert_commands.h"
 #include "tools/zuadm/commands.h"
+#include "tools/zuadm/http_command.h"
 #include "tools/zuadm/text_io.h"
 
 namespace {
@@ -48,6 +51,25 @@ int SysinfoCommand(int argc, char** argv) {
   return FinishOutput();
 }
 
+const char kHttpHelp[] =
+    "  http [-x HOST[:PORT]] [-u USER:PASSWORD] [-k] [-G] [-d NAME=VALUE]...\n"
+    "       [-F NAME=VALUE | -F NAME=@FILE]... [-o FILE] [-i] URL\n"
+    "                                    GET, or POST with -d or -F fields\n";
+const char kCertHelp[] =
+    "  cert list [-m]                    the personal certificate store\n"
+    "  cert import FILE.pfx [-m]         a PFX file into the certificate stores\n";
+const char kTlsHelp[] =
+    "  tls check HOST:PORT [-k]          a TLS server's chain and the verdict on it\n";
+
+/* cert and tls take the words after their name. */
+int CertEntry(int argc, char** argv) {
+  return CertCommand(std::vector<const char*>(argv + 1, argv + argc),
+                     Options().root == HKEY_LOCAL_MACHINE);
+}
+int TlsEntry(int argc, char** argv) {
+  return TlsCommand(std::vector<const char*>(argv + 1, argv + argc));
+}
+
 /* The top-level commands. A row is a command's name, its entry function
 ** (called with the command's own argc and argv, argv[0] its name; see
 ** commands.h) and its help text, usage lines indented by two blanks. */
@@ -57,9 +79,14 @@ struct Command {
   const char* help;
 };
 const Command kCommands[] = {
-    {"settings", SettingsCommand, kSettingsHelp}, {"record", RecordCommand, kRecordHelp},
-    {"export", ExportCommand, kExportHelp},       {"import", ImportCommand, kImportHelp},
+    {"settings", SettingsCommand, kSettingsHelp},
+    {"record", RecordCommand, kRecordHelp},
+    {"export", ExportCommand, kExportHelp},
+    {"import", ImportCommand, kImportHelp},
     {"sysinfo", SysinfoCommand, kSysinfoHelp},
+    {"http", HttpCommand, kHttpHelp},
+    {"cert", CertEntry, kCertHelp},
+    {"tls", TlsEntry, kTlsHelp},
 };
 
 const char kOptionsHelp[] =
