@@ -76,7 +76,29 @@ int FinishOutput() {
   return Fail("cannot write the output");
 }
 
-int ParseArguments(int argc, char** argv, unsigned accepted, const char* help, Arguments& args) {
+bool StoreOption(int letter, const zustring& argument) {
+  switch (letter) {
+    case 'w':
+      Options().directory = argument;
+      SetStoreBaseDirectory(argument);
+      return true;
+    case 'R':
+      Options().registry = true;
+      return true;
+    case 'm':
+      Options().root = HKEY_LOCAL_MACHINE;
+      return true;
+  }
+  return false;
+}
+
+bool ParseArguments(int argc, char** argv, unsigned accepted, const char* help, Arguments& args,
+                    int& code) {
+  code = kUsage;
+  auto refuse = [&](const zustring& message) {
+    Usage(message, help);
+    return false;
+  };
   // Options go in front for getopt, with the arguments of those that take
   // one; long options are read here.
   std::vector<char*> options = {argv[0]};
@@ -94,7 +116,7 @@ int ParseArguments(int argc, char** argv, unsigned accepted, const char* help, A
         if (std::strcmp(word + 2, option.name) == 0) known = &option;
       }
       if (!known || (known->flag && !(accepted & known->flag))) {
-        return Usage(zustring("this command has no option ") + word, help);
+        return refuse(zustring("this command has no option ") + word);
       }
       if (known->flag == kJsonOption) args.json = true;
       if (known->flag == kForceOption) args.force = true;
@@ -109,43 +131,35 @@ int ParseArguments(int argc, char** argv, unsigned accepted, const char* help, A
       }
     }
   }
-  if (args.help) return kOk;
+  if (args.help) {
+    PrintHelp(help);
+    code = FinishOutput();
+    return false;
+  }
   optind = 1;
   opterr = 1;
   int count = static_cast<int>(options.size());
   for (int c; (c = getopt(count, options.data(), kShortOptions)) != -1;) {
     zustring error;
     zustring value;
-    if (optarg && !Utf8ToLatin1Strict(optarg, value, error)) return Usage(error, help);
-    switch (c) {
-      case 'w':
-        Options().directory = value;
-        SetStoreBaseDirectory(value);
-        break;
-      case 'R':
-        Options().registry = true;
-        break;
-      case 'm':
-        Options().root = HKEY_LOCAL_MACHINE;
-        break;
-      case 'f':
-        if (!(accepted & kFieldsFileOption)) return Usage("this command has no option -f", help);
-        args.fieldsFile = value;
-        break;
-      case 'o':
-        if (!(accepted & kOutputOption)) return Usage("this command has no option -o", help);
-        args.outputFile = value;
-        break;
-      default:
-        return Usage(zustring(), help);
+    if (optarg && !Utf8ToLatin1Strict(optarg, value, error)) return refuse(error);
+    if (StoreOption(c, value)) continue;
+    if (c == 'f' && (accepted & kFieldsFileOption)) {
+      args.fieldsFile = value;
+    } else if (c == 'o' && (accepted & kOutputOption)) {
+      args.outputFile = value;
+    } else {
+      zustring message;
+      if (c != '?') message.Format("this command has no option -%c", c);
+      return refuse(message);
     }
   }
   for (const char* word : words) {
     zustring text, error;
-    if (!Utf8ToLatin1Strict(word, text, error)) return Usage(error, help);
+    if (!Utf8ToLatin1Strict(word, text, error)) return refuse(error);
     args.words.push_back(text);
   }
-  return kOk;
+  return true;
 }
 
 int KeyPathArgument(const zustring& text, zustring& path) {

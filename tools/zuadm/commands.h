@@ -46,9 +46,14 @@ struct Arguments {
 /* Options that a command takes besides -w, -R and -m. */
 enum : unsigned { kJsonOption = 1, kForceOption = 2, kFieldsFileOption = 4, kOutputOption = 8 };
 /* Reads argv[1..] of a command: options wherever they stand (-- ends them;
-** a word such as -5 is no option), words converted from UTF-8. Returns
-** kOk, or kUsage after printing why. */
-int ParseArguments(int argc, char** argv, unsigned accepted, const char* help, Arguments& args);
+** a word such as -5 is no option), words converted from UTF-8. True when
+** the command goes on; false with its exit code in code after --help
+** (printed) or a wrong command line (said why). */
+bool ParseArguments(int argc, char** argv, unsigned accepted, const char* help, Arguments& args,
+                    int& code);
+/* Takes the store's option letter (w, R or m) with its argument; false
+** for any other letter. */
+bool StoreOption(int letter, const zustring& argument);
 
 /* The help text of a command, for its --help and for usage errors. */
 void PrintHelp(const char* help);

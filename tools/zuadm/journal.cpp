@@ -162,6 +162,11 @@ bool Journal::Run(const std::vector<Step>& steps, zustring& error) {
   return MakeSteps(static_cast<int>(steps.size()), 0, error) && End(error);
 }
 
+bool Journal::DeleteKey(const zustring& path, zustring& error) {
+  zustring aside = path + kOldSuffix;
+  return Run({{Step::Move, path, aside, {}}, {Step::RemoveTree, aside, {}, {}}}, error);
+}
+
 bool Journal::MakeSteps(int count, int done, zustring& error) {
   std::vector<Step> steps(count);
   for (int i = done; i < count; ++i) {

@@ -48,6 +48,9 @@ class Journal {
   /* Records the steps and makes them; false with a message at the first
   ** that fails (a later Recover finishes the change). */
   bool Run(const std::vector<Step>& steps, zustring& error);
+  /* Deletes the key at path with everything below it: moved aside first,
+  ** so that it is gone at once, then deleted. */
+  bool DeleteKey(const zustring& path, zustring& error);
 
   /* A step as the text the journal keeps, and back (false when malformed). */
   static zustring StepText(const Step& step);

@@ -132,38 +132,7 @@ std::string NameKey(const zustring& name, bool forFiles) {
 }  // namespace
 
 zustring QuoteString(const zustring& latin1) {
-  zustring quoted("\"");
-  for (unsigned i = 1; i <= latin1.Length(); ++i) {
-    unsigned char c = static_cast<unsigned char>(latin1.CharAt(i));
-    switch (c) {
-      case '"':
-        quoted += "\\\"";
-        break;
-      case '\\':
-        quoted += "\\\\";
-        break;
-      case '\n':
-        quoted += "\\n";
-        break;
-      case '\r':
-        quoted += "\\r";
-        break;
-      case '\t':
-        quoted += "\\t";
-        break;
-      default:
-        if (c < 0x20 || c == 0x7F) {
-          quoted.AppendFormat("\\x%02X", c);
-        } else if (c >= 0x80) {
-          char pair[2] = {static_cast<char>(0xC0 | c >> 6), static_cast<char>(0x80 | (c & 0x3F))};
-          quoted.Append(pair, 2);
-        } else {
-          quoted.Append(reinterpret_cast<const char*>(&c), 1);
-        }
-    }
-  }
-  quoted += "\"";
-  return quoted;
+  return QuotedUtf8(latin1, "\\x%02X");
 }
 
 bool UnquoteString(const char*& cursor, const char* end, zustring& latin1, zustring& error) {

@@ -126,24 +126,9 @@ int main(int argc, char** argv) {
   for (int c; (c = getopt(argc, argv, "w:Rmh")) != -1;) {
     zustring value, error;
     if (optarg && !Utf8ToLatin1Strict(optarg, value, error)) return Usage(error);
-    switch (c) {
-      case 'w':
-        Options().directory = value;
-        SetStoreBaseDirectory(value);
-        break;
-      case 'R':
-        Options().registry = true;
-        break;
-      case 'm':
-        Options().root = HKEY_LOCAL_MACHINE;
-        break;
-      case 'h':
-        PrintUsage(stdout);
-        return FinishOutput();
-      default:
-        PrintUsage(stderr);
-        return kUsage;
-    }
+    if (StoreOption(c, value)) continue;
+    PrintUsage(c == 'h' ? stdout : stderr);
+    return c == 'h' ? FinishOutput() : kUsage;
   }
   if (optind >= argc) {
     std::fputs("zuadm: no command\n", stderr);

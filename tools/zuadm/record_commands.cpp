@@ -151,26 +151,18 @@ int Remove(const zustring& path) {
   if (store.GetKind(kTypeValue) != ValueText || store.GetString(kTypeValue).IsEmpty()) {
     return Fail(zustring("key ") + path + " holds no record");
   }
-  zustring aside = path + kOldSuffix;
   zustring error;
-  if (!session.TheJournal().Run({{Step::Move, path, aside, {}}, {Step::RemoveTree, aside, {}, {}}},
-                                error)) {
-    return Fail(error);
-  }
-  return kOk;
+  return session.TheJournal().DeleteKey(path, error) ? kOk : Fail(error);
 }
 
 }  // namespace
 
 int RecordCommand(int argc, char** argv) {
   Arguments args;
-  int parsed =
-      ParseArguments(argc, argv, kJsonOption | kForceOption | kFieldsFileOption, kRecordHelp, args);
-  if (parsed != kOk) return parsed;
-  if (args.help) {
-    PrintHelp(kRecordHelp);
-    return FinishOutput();
-  }
+  int code;
+  if (!ParseArguments(argc, argv, kJsonOption | kForceOption | kFieldsFileOption, kRecordHelp, args,
+                      code))
+    return code;
   const std::vector<zustring>& words = args.words;
   if (words.empty()) return Usage("record needs a subcommand", kRecordHelp);
   std::string verb = words[0].c_str();

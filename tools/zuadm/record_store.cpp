@@ -764,8 +764,13 @@ EditResult SetStoredFields(SettingsStore& store, Journal& journal, const zustrin
   return Done(store, journal, editor.Steps());
 }
 
-EditResult InsertElement(SettingsStore& store, Journal& journal, const zustring& path,
-                         const zustring& element, const std::vector<Assignment>& assignments) {
+namespace {
+
+/* Opens the record at path and the list that element ends in, and calls
+** change(editor, owner, list, index of element). */
+template <typename Change>
+EditResult ChangeList(SettingsStore& store, const zustring& path, const zustring& element,
+                      Change change) {
   Editor editor(store, path);
   zustring error;
   bool usage = false;
@@ -774,70 +779,68 @@ EditResult InsertElement(SettingsStore& store, Journal& journal, const zustring&
   if (!editor.Begin(error)) return Failed(error, false);
   ListNode* list = editor.ListAt(element, owner, index, error, usage);
   if (!list) return Failed(error, usage);
-  size_t count = list->elements.size();
-  if (index > count) {
-    error.Format("%s has %zu elements: insert at [0] to [%zu]", list->row->key, count, count);
-    return Failed(error, true);
-  }
-  Node* added = editor.Append(*owner, *list, error);
-  if (!added) return Failed(error, false);
-  std::vector<PathLevel> levels;
-  for (const Assignment& assignment : assignments) {
-    if (!ParseFieldPath(assignment.field, levels, error) ||
-        !AssignInMemory(*added->object, levels, 0, assignment.value, error)) {
-      return Failed(error, true);
-    }
-  }
-  // Made at the end, the element goes to its place with its name.
-  std::rotate(list->elements.begin() + index, list->elements.end() - 1, list->elements.end());
-  std::rotate(list->names.begin() + index, list->names.end() - 1, list->names.end());
-  return Done(store, journal, editor.Steps());
+  return change(editor, *owner, *list, index);
+}
+
+Step ElementsStep(const ListNode& list) {
+  return {Step::Put, list.path, zustring(), {TextValue(kElementsValue, JoinElements(list.names))}};
+}
+
+}  // namespace
+
+EditResult InsertElement(SettingsStore& store, Journal& journal, const zustring& path,
+                         const zustring& element, const std::vector<Assignment>& assignments) {
+  return ChangeList(
+      store, path, element, [&](Editor& editor, Node& owner, ListNode& list, size_t index) {
+        zustring error;
+        size_t count = list.elements.size();
+        if (index > count) {
+          error.Format("%s has %zu elements: insert at [0] to [%zu]", list.row->key, count, count);
+          return Failed(error, true);
+        }
+        Node* added = editor.Append(owner, list, error);
+        if (!added) return Failed(error, false);
+        std::vector<PathLevel> levels;
+        for (const Assignment& assignment : assignments) {
+          if (!ParseFieldPath(assignment.field, levels, error) ||
+              !AssignInMemory(*added->object, levels, 0, assignment.value, error)) {
+            return Failed(error, true);
+          }
+        }
+        // Made at the end, the element goes to its place with its name.
+        std::rotate(list.elements.begin() + index, list.elements.end() - 1, list.elements.end());
+        std::rotate(list.names.begin() + index, list.names.end() - 1, list.names.end());
+        return Done(store, journal, editor.Steps());
+      });
 }
 
 EditResult RemoveElement(SettingsStore& store, Journal& journal, const zustring& path,
                          const zustring& element) {
-  Editor editor(store, path);
-  zustring error;
-  bool usage = false;
-  Node* owner = nullptr;
-  size_t index = 0;
-  if (!editor.Begin(error)) return Failed(error, false);
-  ListNode* list = editor.ListAt(element, owner, index, error, usage);
-  if (!list) return Failed(error, usage);
-  if (index >= list->names.size()) {
-    error.Format("%s has %zu elements", list->row->key, list->names.size());
-    return Failed(error, true);
-  }
-  zustring removed = ChildPath(list->path, list->names[index]);
-  list->names.erase(list->names.begin() + static_cast<long>(index));
-  return Done(
-      store, journal,
-      {{Step::Put, list->path, zustring(), {TextValue(kElementsValue, JoinElements(list->names))}},
-       {Step::RemoveTree, removed, zustring(), {}}});
+  return ChangeList(store, path, element, [&](Editor&, Node&, ListNode& list, size_t index) {
+    if (index >= list.names.size()) {
+      zustring error;
+      error.Format("%s has %zu elements", list.row->key, list.names.size());
+      return Failed(error, true);
+    }
+    zustring removed = ChildPath(list.path, list.names[index]);
+    list.names.erase(list.names.begin() + static_cast<long>(index));
+    return Done(store, journal, {ElementsStep(list), {Step::RemoveTree, removed, zustring(), {}}});
+  });
 }
 
 EditResult MoveElement(SettingsStore& store, Journal& journal, const zustring& path,
                        const zustring& element, int to) {
-  Editor editor(store, path);
-  zustring error;
-  bool usage = false;
-  Node* owner = nullptr;
-  size_t index = 0;
-  if (!editor.Begin(error)) return Failed(error, false);
-  ListNode* list = editor.ListAt(element, owner, index, error, usage);
-  if (!list) return Failed(error, usage);
-  size_t count = list->names.size();
-  if (index >= count || to < 0 || static_cast<size_t>(to) >= count) {
-    error.Format("%s has %zu elements: positions [0] to [%zu]", list->row->key, count,
-                 count ? count - 1 : 0);
-    return Failed(error, true);
-  }
-  zustring name = list->names[index];
-  list->names.erase(list->names.begin() + static_cast<long>(index));
-  list->names.insert(list->names.begin() + to, name);
-  return Done(store, journal,
-              {{Step::Put,
-                list->path,
-                zustring(),
-                {TextValue(kElementsValue, JoinElements(list->names))}}});
+  return ChangeList(store, path, element, [&](Editor&, Node&, ListNode& list, size_t index) {
+    size_t count = list.names.size();
+    if (index >= count || to < 0 || static_cast<size_t>(to) >= count) {
+      zustring error;
+      error.Format("%s has %zu elements: positions [0] to [%zu]", list.row->key, count,
+                   count ? count - 1 : 0);
+      return Failed(error, true);
+    }
+    zustring name = list.names[index];
+    list.names.erase(list.names.begin() + static_cast<long>(index));
+    list.names.insert(list.names.begin() + to, name);
+    return Done(store, journal, {ElementsStep(list)});
+  });
 }

@@ -194,26 +194,17 @@ int Rename(Session& session, const zustring& path, const zustring& target, bool 
 
 int RemoveKey(Session& session, const zustring& path) {
   if (!session.Store().Open(path, false, false)) return Fail(zustring("no key ") + path);
-  // Moved aside first, so that it is gone at once; then deleted.
-  zustring aside = path + kOldSuffix;
   zustring error;
-  if (!session.TheJournal().Run({{Step::Move, path, aside, {}}, {Step::RemoveTree, aside, {}, {}}},
-                                error)) {
-    return Fail(error);
-  }
-  return kOk;
+  return session.TheJournal().DeleteKey(path, error) ? kOk : Fail(error);
 }
 
 }  // namespace
 
 int SettingsCommand(int argc, char** argv) {
   Arguments args;
-  int parsed = ParseArguments(argc, argv, kJsonOption | kForceOption, kSettingsHelp, args);
-  if (parsed != kOk) return parsed;
-  if (args.help) {
-    PrintHelp(kSettingsHelp);
-    return FinishOutput();
-  }
+  int code;
+  if (!ParseArguments(argc, argv, kJsonOption | kForceOption, kSettingsHelp, args, code))
+    return code;
   const std::vector<zustring>& words = args.words;
   if (words.empty()) return Usage("settings needs a subcommand", kSettingsHelp);
   std::string verb = words[0].c_str();

@@ -58,37 +58,37 @@ bool Utf8ToLatin1Strict(const char* utf8, unsigned n, zustring& latin1, zustring
   return true;
 }
 
-zustring JsonString(const zustring& latin1) {
-  zustring json("\"");
+zustring QuotedUtf8(const zustring& latin1, const char* controlFormat) {
+  zustring quoted("\"");
   for (unsigned i = 1; i <= latin1.Length(); ++i) {
     unsigned char c = static_cast<unsigned char>(latin1.CharAt(i));
     switch (c) {
       case '"':
-        json += "\\\"";
+        quoted += "\\\"";
         break;
       case '\\':
-        json += "\\\\";
+        quoted += "\\\\";
         break;
       case '\n':
-        json += "\\n";
+        quoted += "\\n";
         break;
       case '\r':
-        json += "\\r";
+        quoted += "\\r";
         break;
       case '\t':
-        json += "\\t";
+        quoted += "\\t";
         break;
       default:
         if (c < 0x20 || c == 0x7F) {
-          json.AppendFormat("\\u%04x", c);
+          quoted.AppendFormat(controlFormat, c);
         } else if (c >= 0x80) {
           char pair[2] = {static_cast<char>(0xC0 | c >> 6), static_cast<char>(0x80 | (c & 0x3F))};
-          json.Append(pair, 2);
+          quoted.Append(pair, 2);
         } else {
-          json.Append(reinterpret_cast<const char*>(&c), 1);
+          quoted.Append(reinterpret_cast<const char*>(&c), 1);
         }
     }
   }
-  json += "\"";
-  return json;
+  quoted += "\"";
+  return quoted;
 }

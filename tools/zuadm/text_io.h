@@ -2,7 +2,7 @@
 ** Texts between zuadm and the outside: the terminal and files speak UTF-8,
 ** the stores hold Latin-1. A text that Latin-1 cannot hold is refused with
 ** a message naming the first character that does not fit, and so is one
-** that is not UTF-8. Also the quoting of JSON strings.
+** that is not UTF-8. Also quoted texts, for JSON and for export files.
 */
 #pragma once
 
@@ -17,5 +17,11 @@ inline bool Utf8ToLatin1Strict(const char* utf8, zustring& latin1, zustring& err
   return Utf8ToLatin1Strict(utf8, n, latin1, error);
 }
 
+/* A Latin-1 text in double quotes, in UTF-8: quotes, backslashes, LF, CR
+** and tab escaped by a backslash, other control bytes (and DEL) written
+** with controlFormat (printf, given the byte). */
+zustring QuotedUtf8(const zustring& latin1, const char* controlFormat);
 /* A Latin-1 text as a JSON string, quotes included, in UTF-8. */
-zustring JsonString(const zustring& latin1);
+inline zustring JsonString(const zustring& latin1) {
+  return QuotedUtf8(latin1, "\\u%04x");
+}

@@ -36,12 +36,8 @@ bool WriteWholeFile(const zustring& path, const zustring& bytes) {
 
 int ExportCommand(int argc, char** argv) {
   Arguments args;
-  int parsed = ParseArguments(argc, argv, kOutputOption, kExportHelp, args);
-  if (parsed != kOk) return parsed;
-  if (args.help) {
-    PrintHelp(kExportHelp);
-    return FinishOutput();
-  }
+  int code;
+  if (!ParseArguments(argc, argv, kOutputOption, kExportHelp, args, code)) return code;
   if (args.words.size() != 1) return Usage("export takes one key path", kExportHelp);
   zustring path;
   if (KeyPathArgument(args.words[0], path) != kOk) return kUsage;
@@ -65,12 +61,8 @@ int ExportCommand(int argc, char** argv) {
 
 int ImportCommand(int argc, char** argv) {
   Arguments args;
-  int parsed = ParseArguments(argc, argv, kForceOption, kImportHelp, args);
-  if (parsed != kOk) return parsed;
-  if (args.help) {
-    PrintHelp(kImportHelp);
-    return FinishOutput();
-  }
+  int code;
+  if (!ParseArguments(argc, argv, kForceOption, kImportHelp, args, code)) return code;
   if (args.words.empty() || args.words.size() > 2) {
     return Usage("import takes a key path and a file", kImportHelp);
   }
