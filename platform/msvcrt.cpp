@@ -26,8 +26,18 @@ int _stricmp(const char* a, const char* b) {
 }
 
 int _vsnprintf(char* buffer, size_t size, const char* format, va_list args) {
+  va_list again;
+  va_copy(again, args);
   int n = std::vsnprintf(buffer, size, format, args);
-  if (n < 0 || static_cast<size_t>(n) >= size) return -1;
+  if (n >= 0 && size > 0 && static_cast<size_t>(n) >= size) {
+    // The C library gave the last byte to its terminator; Microsoft's
+    // stores size characters there and no terminator.
+    std::string whole(static_cast<size_t>(n), '\0');
+    std::vsnprintf(whole.data(), whole.size() + 1, format, again);
+    std::memcpy(buffer, whole.data(), size);
+  }
+  va_end(again);
+  if (n < 0 || static_cast<size_t>(n) > size) return -1;
   return n;
 }
 

@@ -26,3 +26,6 @@ zu_install_missing() {
   [ "$(id -u)" -ne 0 ] && sudo=sudo
   $sudo apt-get update -q && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q $missing
 }
+# The Windows stage (scripts/test-windows): the MinGW-w64 cross compiler,
+# GoogleTest's sources to build for Windows, and Wine to run the tests.
+zu_windows_packages="g++-mingw-w64-x86-64-posix googletest wine64"

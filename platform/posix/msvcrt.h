@@ -11,9 +11,10 @@
 /* Compares as the lower-case forms of both texts (C locale). */
 int _stricmp(const char* a, const char* b);
 
-/* Formats at most size bytes including the terminator. Returns the number
-** of characters written, or -1 when the text and its terminator do not fit;
-** the buffer then holds a truncated text. */
+/* Formats into at most size bytes. A text shorter than size is written
+** with its terminator, one of exactly size characters without it; both
+** return the number of characters. A longer text fills the size bytes, cut
+** and unterminated, and returns -1. */
 int _vsnprintf(char* buffer, size_t size, const char* format, va_list args);
 
 /* File status. Both separators are accepted in paths. The mode holds one of

@@ -298,8 +298,9 @@ TEST(ZuString, FormatIntoNullFullAndLargeBlocks) {
   EXPECT_EQ(fromNull.AppendFormat("%05d", 12), 5);
   EXPECT_EQ(fromNull, "00012");
 
-  // 4 MiB or more cannot be formatted: -1, the text stays valid.
-  std::string huge(4194304, 'h');
+  // More than fits the last 4 MiB measuring buffer cannot be formatted: -1,
+  // the text stays valid.
+  std::string huge(4194305, 'h');
   zustring kept("kept");
   EXPECT_EQ(kept.AppendFormat("%s", huge.c_str()), -1);
   EXPECT_EQ(kept, "kept");
@@ -324,6 +325,7 @@ TEST(ZuString, FormattedLengthMeasuresWithEveryBuffer) {
   EXPECT_EQ(Measure(small, sizeof small, "%d", 123), 3);
   EXPECT_STREQ(small, "123");
   EXPECT_EQ(Measure(small, sizeof small, "%d", 1234), 4);
+  EXPECT_EQ(std::string(small, 4), "1234");  // a text that just fits has no terminator
   EXPECT_EQ(Measure(nullptr, 0, "%s%s", "ab", "cd"), 4);
   std::string text(5000, 'm');
   EXPECT_EQ(Measure(nullptr, 0, "%s|%s", text.c_str(), text.c_str()), 10001);

@@ -3,7 +3,6 @@
 // of the process's open descriptors.
 #pragma once
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -11,18 +10,20 @@
 #include <utility>
 
 #include "platform/win32.h"
+#include "support/platform_env.h"
 
 namespace loopback {
 
 /* Points the stand-in at a fresh directory whose standin.conf names a hosts
-** file with the given lines, and starts Windows Sockets. */
+** file with the given lines, and starts Windows Sockets. Windows takes
+** names from the system's hosts file, which a test leaves alone. */
 class Environment {
  public:
   explicit Environment(const std::string& hostsLines = "") {
     root_ = std::filesystem::temp_directory_path() /
             ("zu-sockets-" + std::to_string(std::random_device()()));
     std::filesystem::create_directories(root_);
-    setenv("ZU_WIN32_ROOT", root_.c_str(), 1);
+    platform_env::SetEnv("ZU_WIN32_ROOT", root_.string());
     std::ofstream(root_ / "hosts") << hostsLines;
     std::ofstream(root_ / "standin.conf") << "ws2_32.hosts=" << (root_ / "hosts").string() << "\n";
     WSADATA data;
@@ -38,13 +39,22 @@ class Environment {
   std::filesystem::path root_;
 };
 
+/* The process's open descriptors (Linux) or handles (Windows), or -1 when
+** the system does not count them: Wine's GetProcessHandleCount succeeds
+** with 0, which no live process has. */
 inline int OpenDescriptors() {
+#ifdef _WIN32
+  DWORD count = 0;
+  if (!GetProcessHandleCount(GetCurrentProcess(), &count) || count == 0) return -1;
+  return static_cast<int>(count);
+#else
   int count = 0;
   for (auto it = std::filesystem::directory_iterator("/proc/self/fd");
        it != std::filesystem::directory_iterator(); ++it) {
     ++count;
   }
   return count;
+#endif
 }
 
 inline sockaddr_in Address(const char* dotted, int port) {

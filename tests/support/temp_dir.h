@@ -43,6 +43,13 @@ class TempDir {
     bytes << in.rdbuf();
     return bytes.str();
   }
+  /* The file as a text-mode reader sees it: on Windows, CR LF reads as LF. */
+  std::string ReadText(const std::string& name) const {
+    std::ifstream in(*this / name);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
   void MakeDir(const std::string& name) const { std::filesystem::create_directories(*this / name); }
 
  private:

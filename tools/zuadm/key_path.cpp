@@ -35,7 +35,8 @@ bool IsValueStoreName(const zustring& name) {
   return true;
 }
 
-/* CON, PRN, AUX, NUL, COM1-9 and LPT1-9, alone or before a dot. */
+}  // namespace
+
 bool IsDeviceName(const zustring& name) {
   const char* s = name.c_str();
   size_t stem = std::strcspn(s, ".");
@@ -43,11 +44,9 @@ bool IsDeviceName(const zustring& name) {
   for (const char* device : kPlain) {
     if (stem == 3 && _strnicmp(s, device, 3) == 0) return true;
   }
-  return stem == 4 && (_strnicmp(s, "COM", 3) == 0 || _strnicmp(s, "LPT", 3) == 0) && s[3] >= '1' &&
-         s[3] <= '9';
+  return stem == 4 && (_strnicmp(s, "COM", 3) == 0 || _strnicmp(s, "LPT", 3) == 0) &&
+         std::strchr("0123456789\xB9\xB2\xB3", s[3]) && s[3];
 }
-
-}  // namespace
 
 bool CheckKeyName(const zustring& name, bool forFiles, zustring& error) {
   if (name.IsEmpty()) {

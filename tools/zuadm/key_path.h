@@ -9,9 +9,9 @@
 **     or .zuadm-old (a key being replaced) and $zuadm (the key of the
 **     journal), all without regard to case;
 **   - on the file store, names that a Windows file system cannot hold:
-**     control characters, < > : " | ? *, a trailing dot or blank, and the
-**     device names CON, PRN, AUX, NUL, COM1-9 and LPT1-9 (also with an
-**     extension).
+**     control characters, < > : " | ? *, a trailing dot or blank (which
+**     Windows drops), and the device names CON, PRN, AUX, NUL, COM0-9 and
+**     LPT0-9 (also with the digits written ¹ ² ³, and with an extension).
 */
 #pragma once
 
@@ -29,6 +29,9 @@ extern const char kJournalKey[];
 /* Whether name may be a key's name; false with a message when not.
 ** forFiles adds the file store's rules. */
 bool CheckKeyName(const zustring& name, bool forFiles, zustring& error);
+
+/* Whether Windows takes name for a device (see above). */
+bool IsDeviceName(const zustring& name);
 
 /* The levels of a path (Latin-1) joined by \; false with a message when a
 ** level is refused. An empty text, or a lone separator, is the root. */

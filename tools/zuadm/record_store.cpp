@@ -42,8 +42,10 @@ StoredValue IntegerValue(const zustring& name, uint32_t integer) {
 }
 
 /* A key name for an element named name: the bytes that no key name may
-** hold replaced, and numbered when it is not unique in its list or is
-** still no good key name. */
+** hold replaced, and so are trailing blanks and dots (Windows drops them
+** from file names); a name Windows takes for a device gets a '_' in front;
+** numbered when it is not unique in its list or is still no good key
+** name. */
 zustring ElementKeyName(const zustring& name, std::set<std::string>& used) {
   zustring safe = name.Length() > kLongestElementKey ? name.Mid(1, kLongestElementKey) : name;
   char* p = safe.GetWritableBuffer();
@@ -51,6 +53,10 @@ zustring ElementKeyName(const zustring& name, std::set<std::string>& used) {
     unsigned char c = static_cast<unsigned char>(p[i]);
     if (c < 0x20 || c == 0x7F || std::strchr("\\/:*?\"<>|", c)) p[i] = '_';
   }
+  for (unsigned i = safe.Length(); p && i > 0 && (p[i - 1] == ' ' || p[i - 1] == '.'); --i) {
+    p[i - 1] = '_';
+  }
+  if (IsDeviceName(safe)) safe = zustring("_") + safe;
   zustring error;
   zustring chosen = safe;
   for (int number = 1; !CheckKeyName(chosen, true, error) || used.count(Folded(chosen)); ++number) {

@@ -15,7 +15,7 @@
 #include "lib/interface/param_classes.h"
 #include "settings/regvaluestore.h"
 #include "support/record_fill.h"
-#include "support/temp_dir.h"
+#include "support/standin_root.h"
 #include "tools/zuadm/field_text.h"
 #include "tools/zuadm/key_path.h"
 #include "tools/zuadm/record_print.h"
@@ -26,12 +26,10 @@ namespace {
 class RecordStoreTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    setenv("ZU_WIN32_ROOT", (dir_ / "win32").c_str(), 1);
     SetStoreBaseDirectory((dir_ / "files").c_str());
     store_ = MakeStore(GetParam(), HKEY_CURRENT_USER);
     journal_ = std::make_unique<Journal>(*store_);
   }
-  void TearDown() override { unsetenv("ZU_WIN32_ROOT"); }
 
   bool Save(const zustring& path, const ParamLoader& record) {
     zustring error;
@@ -53,6 +51,7 @@ class RecordStoreTest : public ::testing::TestWithParam<bool> {
   }
 
   TempDir dir_;
+  PrivateRegistry registry_{dir_ / "win32"};
   std::unique_ptr<SettingsStore> store_;
   std::unique_ptr<Journal> journal_;
 };
@@ -101,9 +100,11 @@ TEST_P(RecordStoreTest, SavingReplacesTheOldRecordAndKeepsOrder) {
   EXPECT_EQ(Loaded("Rules"), RecordText(rules).c_str());
 
   // Elements whose names collide (case, empty, unsafe bytes, reserved
-  // names) keep apart.
+  // names, trailing dots and blanks, which Windows drops from file names)
+  // keep apart, and names that Windows takes for devices are stored too.
   StringListParam strings;
-  for (const char* value : {"a", "A", "", "", "x\\y/z", "..", "Values.xml", "CON", "b.zuadm-new"}) {
+  for (const char* value : {"a", "A", "", "", "x\\y/z", "..", "Values.xml", "b.zuadm-new", "end. ",
+                            "end", "NUL", "con.txt", "_nul", "COM\xB9"}) {
     strings.strings.AddNew()->value = value;
   }
   ASSERT_TRUE(Save("Deep\\Strings", strings));
