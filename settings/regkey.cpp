@@ -17,6 +17,16 @@ bool renameLookedUp = false;
 RegRenameKeyFunction renameFunction = nullptr;
 bool tempCounterSeeded = false;
 
+/* Wine's RegRenameKey (Wine 8) leaves the parent's sorted list of subkeys
+** wrong when the new name sorts right after the old one: the next sibling
+** is overwritten by the renamed key, which is then listed twice. Wine is
+** known by the wine_get_version export of its ntdll; there keys are
+** renamed by copy, as without RegRenameKey. */
+bool UnderWine() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
 /* Value names may be longer than the 256-character buffer of the
 ** enumerations (up to 16383 characters); such a name is read again into a
 ** buffer that takes any. */
@@ -176,15 +186,21 @@ void RegKey::EnumValues(StringList& list) {
   EnumNames(Key, false, list);
 }
 
-bool RegKey::Rename(const zustring& newPath) {
-  if (!Key) return false;
+bool RegKey::RenamesInOneStep() {
   if (!renameLookedUp) {
     renameLookedUp = true;
-    if (HMODULE advapi = LoadLibraryA("Advapi32.dll")) {
+    HMODULE advapi = LoadLibraryA("Advapi32.dll");
+    if (advapi && !UnderWine()) {
       renameFunction = reinterpret_cast<RegRenameKeyFunction>(
           reinterpret_cast<void (*)()>(GetProcAddress(advapi, "RegRenameKey")));
     }
   }
+  return renameFunction != nullptr;
+}
+
+bool RegKey::Rename(const zustring& newPath) {
+  if (!Key) return false;
+  RenamesInOneStep();
   zustring newFullPath;
   if (!newPath.IsEmpty() && newPath.CharAt(1) == '\\') {
     newFullPath = newPath.Mid(2, newPath.Length());

@@ -9,8 +9,9 @@
 ** getters cannot tell a missing value from an empty or zero one.
 **
 ** Rename uses the platform's RegRenameKey when it has one (looked up once
-** per process), which renames only within one parent key; without it the
-** key is copied to the new path and the old tree deleted. RegValueStore
+** per process), which renames only within one parent key; without it, and
+** under Wine, whose RegRenameKey damages the parent key, the key is copied
+** to the new path and the old tree deleted. RegValueStore
 ** offers the same operations over files.
 **
 ** Not for sharing between threads; renames run from one thread at a time.
@@ -56,6 +57,9 @@ class RegKey {
   /* Moves the open key to newPath (absolute; a relative one is taken below
   ** Path) and keeps it open there. An existing key at newPath is replaced. */
   bool Rename(const zustring& newPath);
+  /* Whether Rename uses RegRenameKey, so that a rename within one parent
+  ** is one step that a kill cannot leave half done. */
+  static bool RenamesInOneStep();
 
   HKEY Key = nullptr;
   HKEY Root = HKEY_CURRENT_USER;

@@ -37,6 +37,10 @@ bool IsValueStoreName(const zustring& name) {
 
 }  // namespace
 
+bool IsControl(unsigned char c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
 bool IsDeviceName(const zustring& name) {
   const char* s = name.c_str();
   size_t stem = std::strcspn(s, ".");
@@ -66,6 +70,12 @@ bool CheckKeyName(const zustring& name, bool forFiles, zustring& error) {
     error.Format("the key name \"%s\" holds a separator or a 0 byte", name.c_str());
     return false;
   }
+  for (unsigned i = 1; i <= name.Length(); ++i) {
+    if (IsControl(static_cast<unsigned char>(name.CharAt(i)))) {
+      error.Format("the key name \"%s\" holds a control character", name.c_str());
+      return false;
+    }
+  }
   if (IsValueStoreName(name) || EndsWith(name, kNewSuffix) || EndsWith(name, kOldSuffix) ||
       _stricmp(name.c_str(), kJournalKey) == 0) {
     error.Format("\"%s\" is a name that the stores keep for themselves", name.c_str());
@@ -73,8 +83,7 @@ bool CheckKeyName(const zustring& name, bool forFiles, zustring& error) {
   }
   if (!forFiles) return true;
   for (unsigned i = 1; i <= name.Length(); ++i) {
-    unsigned char c = static_cast<unsigned char>(name.CharAt(i));
-    if (c < 0x20 || std::strchr("<>:\"|?*", c)) {
+    if (std::strchr("<>:\"|?*", name.CharAt(i))) {
       error.Format("the key name \"%s\" holds a character that a file name cannot hold",
                    name.c_str());
       return false;

@@ -3,13 +3,15 @@
 ** levels below the store's root, written with \ or / between them and
 ** kept with \; one leading separator is allowed, as the root is where every
 ** path starts. Refused, before anything is written:
-**   - empty levels, "." and "..", names longer than 255 bytes;
+**   - empty levels, "." and "..", names longer than 255 bytes, names with
+**     control characters (0 to 31 and 127 to 159, which Windows' code
+**     pages do not all convert);
 **   - the names the value store and zuadm keep for themselves: Values.xml
 **     and its temporaries (Values.xml.a12345), names ending in .zuadm-new
 **     or .zuadm-old (a key being replaced) and $zuadm (the key of the
 **     journal), all without regard to case;
 **   - on the file store, names that a Windows file system cannot hold:
-**     control characters, < > : " | ? *, a trailing dot or blank (which
+**     < > : " | ? *, a trailing dot or blank (which
 **     Windows drops), and the device names CON, PRN, AUX, NUL, COM0-9 and
 **     LPT0-9 (also with the digits written ¹ ² ³, and with an extension).
 */
@@ -30,6 +32,8 @@ extern const char kJournalKey[];
 ** forFiles adds the file store's rules. */
 bool CheckKeyName(const zustring& name, bool forFiles, zustring& error);
 
+/* Whether c is a control character of Latin-1 (see above). */
+bool IsControl(unsigned char c);
 /* Whether Windows takes name for a device (see above). */
 bool IsDeviceName(const zustring& name);
 

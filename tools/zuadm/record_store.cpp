@@ -20,7 +20,12 @@ const char kElementsValue[] = "$ELEMENTS";
 namespace {
 
 const char kElementSeparator = '\n';
-const unsigned kLongestElementKey = 200;
+// An element's key name is cut to this many bytes as UTF-8 writes it
+// (letters from 0x80 up take two). The element's own name is stored whole
+// in $ELEMENTS; the key name only has to be unique and readable, and short,
+// as a record nests lists in lists and Windows limits the whole path of a
+// file (260 characters) and of a registry key.
+const unsigned kLongestElementKey = 32;
 
 std::string Folded(const zustring& name) {
   return std::string(name.ToLower().c_str());
@@ -41,17 +46,22 @@ StoredValue IntegerValue(const zustring& name, uint32_t integer) {
   return value;
 }
 
-/* A key name for an element named name: the bytes that no key name may
-** hold replaced, and so are trailing blanks and dots (Windows drops them
-** from file names); a name Windows takes for a device gets a '_' in front;
+/* A key name for an element named name: cut to kLongestElementKey, the
+** bytes that no key name may hold replaced, and so are trailing blanks and
+** dots (Windows drops them from file names); a name Windows takes for a device gets a '_' in front;
 ** numbered when it is not unique in its list or is still no good key
 ** name. */
 zustring ElementKeyName(const zustring& name, std::set<std::string>& used) {
-  zustring safe = name.Length() > kLongestElementKey ? name.Mid(1, kLongestElementKey) : name;
+  unsigned keep = 0;
+  for (unsigned bytes = 0; keep < name.Length(); ++keep) {
+    bytes += static_cast<unsigned char>(name.CharAt(keep + 1)) < 0x80 ? 1 : 2;
+    if (bytes > kLongestElementKey) break;
+  }
+  zustring safe = name.Mid(1, keep);
   char* p = safe.GetWritableBuffer();
   for (unsigned i = 0; p && i < safe.Length(); ++i) {
     unsigned char c = static_cast<unsigned char>(p[i]);
-    if (c < 0x20 || c == 0x7F || std::strchr("\\/:*?\"<>|", c)) p[i] = '_';
+    if (IsControl(c) || std::strchr("\\/:*?\"<>|", c)) p[i] = '_';
   }
   for (unsigned i = safe.Length(); p && i > 0 && (p[i - 1] == ' ' || p[i - 1] == '.'); --i) {
     p[i - 1] = '_';
@@ -724,11 +734,17 @@ bool ListRecords(SettingsStore& store, const zustring& path, std::vector<StoredR
     records.push_back({path, tag});
     return true;
   }
+  // A key below that cannot be opened (the system's registry has such
+  // keys) holds no record that could be read.
   StringList subKeys;
   store.EnumSubKeys(subKeys);
   for (int i = 0; i < subKeys.Count(); ++i) {
-    if (path.IsEmpty() && SameName(subKeys[i], zustring(kJournalKey))) continue;
-    if (!ListRecords(store, ChildPath(path, subKeys[i]), records, error)) return false;
+    zustring child = ChildPath(path, subKeys[i]);
+    if ((path.IsEmpty() && SameName(subKeys[i], zustring(kJournalKey))) ||
+        !store.Open(child, false, false)) {
+      continue;
+    }
+    if (!ListRecords(store, child, records, error)) return false;
   }
   return true;
 }

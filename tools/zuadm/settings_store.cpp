@@ -132,10 +132,12 @@ class RegistryStore : public SettingsStore {
   bool DeleteSubKey(const char* name) override { return key_.DeleteSubKey(name); }
   void EnumSubKeys(StringList& names) override { key_.EnumSubKeys(names); }
   void EnumValues(StringList& names) override { key_.EnumValues(names); }
-  /* RegRenameKey takes the new name as UTF-8, where zuadm's names are
-  ** Latin-1: a name with other than ASCII letters would come out changed,
-  ** so such a rename is left to the caller's copy. */
+  /* Only RegRenameKey renames in one step; without it RegKey copies, which
+  ** is left to the caller. RegRenameKey takes the new name as UTF-8, where
+  ** zuadm's names are Latin-1: a name with other than ASCII letters would
+  ** come out changed, so such a rename is left to the caller too. */
   bool Rename(const zustring& newPath) override {
+    if (!RegKey::RenamesInOneStep()) return false;
     for (unsigned i = 1; i <= newPath.Length(); ++i) {
       if (static_cast<unsigned char>(newPath.CharAt(i)) >= 0x80) return false;
     }
