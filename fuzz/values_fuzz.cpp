@@ -1,7 +1,8 @@
 // Feeds outside bytes to the Values.xml reader. It must read exactly what
 // a plain tag-by-tag reading of the same rules reads (the reader takes a
-// shortcut for the elements the writer produces), and whatever it accepts
-// is saved and loaded again and must come back entry for entry.
+// shortcut for the tags the writer produces), and whatever it accepts is
+// saved and loaded again and must come back entry for entry (texts up to
+// their first 0 byte, as they are written).
 #include <unistd.h>
 
 #include <climits>
@@ -35,8 +36,15 @@ bool SameEntries(const ValueTable& a, const ValueTable& b) {
   return true;
 }
 
-/* The reading rules, tag by tag with the XML helpers and nothing else. */
-bool ReferenceParse(const zustring& text, ValueTable& values) {
+/* The reading rules, tag by tag with the XML helpers and nothing else,
+** over the bytes as a text-mode read gives them. */
+bool ReferenceParse(const zustring& bytes, ValueTable& values) {
+  std::string lf;
+  for (unsigned i = 0; i < bytes.Length(); ++i) {
+    char c = bytes.c_str()[i];
+    if (c != '\r' || i + 1 == bytes.Length() || bytes.c_str()[i + 1] != '\n') lf += c;
+  }
+  zustring text = lf.empty() ? zustring() : zustring(lf.data(), static_cast<unsigned>(lf.size()));
   unsigned position = 1;
   XmlTag tag;
   if (!ReadXmlTag(text, position, tag)) return false;
@@ -96,6 +104,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(store.SaveValues(file.c_str()));
     RegValueStore again;
     Check(again.LoadValues(file.c_str()));
+    // A text is written up to its first 0 byte.
+    for (int i = 0; i < store.Values.Count(); ++i) {
+      ValueEntry* entry = store.Values.Find(store.Values[i].Name.c_str());
+      entry->Text = zustring(entry->Text.c_str());
+    }
     Check(SameEntries(store.Values, again.Values));
   }
   return 0;

@@ -39,10 +39,6 @@ zustring XmlTag::AttributeValue(int index) const {
 
 namespace {
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
 bool NeedsEscape(char c) {
   return c == '"' || c == '&' || c == '<' || c == '>';
 }
@@ -63,17 +59,21 @@ const Reference kReaderReferences[] = {
 ** case), or none. The text is NUL-terminated, so no comparison runs past
 ** its end. */
 const Reference* MatchReference(const char* ampersand) {
-  for (const Reference& reference : kReaderReferences) {
-    unsigned i = 1;
-    for (; i < reference.length; ++i) {
-      char wanted = reference.text[i];
-      char c = ampersand[i];
-      // The letters of the references compare in either case, ';' as is.
-      if (c != wanted && !(wanted >= 'a' && wanted <= 'z' && (c | 0x20) == wanted)) break;
-    }
-    if (i == reference.length) return &reference;
+  // The first letter tells the one reference that can match.
+  const Reference* reference = nullptr;
+  for (const Reference& candidate : kReaderReferences) {
+    if ((ampersand[1] | 0x20) == candidate.text[1]) reference = &candidate;
   }
-  return nullptr;
+  if (!reference || std::memcmp(ampersand, reference->text, reference->length) == 0) {
+    return reference;
+  }
+  for (unsigned i = 2; i < reference->length; ++i) {
+    char wanted = reference->text[i];
+    char c = ampersand[i];
+    // The letters of the references compare in either case, ';' as is.
+    if (c != wanted && !(wanted >= 'a' && wanted <= 'z' && (c | 0x20) == wanted)) return nullptr;
+  }
+  return reference;
 }
 
 /* The end (1-based position after it) of the run of characters from
@@ -125,7 +125,7 @@ bool ReadXmlTag(const zustring& text, unsigned& position, XmlTag& tag) {
   while (position <= length) {
     char c = s[position - 1];
     ++position;
-    bool blank = !quoted && IsBlank(c);
+    bool blank = !quoted && IsXmlBlank(c);
     if (skipBlanks && blank) continue;
     skipBlanks = false;
     if (state == ReadState::Open) {
@@ -143,7 +143,7 @@ bool ReadXmlTag(const zustring& text, unsigned& position, XmlTag& tag) {
       } else if (c == '>') {
         return true;
       } else {
-        appendRun(tag.Name, [](char d) { return !IsBlank(d) && d != '/' && d != '>'; });
+        appendRun(tag.Name, [](char d) { return !IsXmlBlank(d) && d != '/' && d != '>'; });
       }
     } else if (state == ReadState::Value && quoted) {
       if (c == '"') {
@@ -172,14 +172,14 @@ bool ReadXmlTag(const zustring& text, unsigned& position, XmlTag& tag) {
       } else if (c == '"') {
         quoted = true;
       } else {
-        appendRun(value, [](char d) { return !IsBlank(d) && d != '/' && d != '>' && d != '"'; });
+        appendRun(value, [](char d) { return !IsXmlBlank(d) && d != '/' && d != '>' && d != '"'; });
       }
     } else if (blank) {  // only in Between: AfterName skips blanks
       moveTo(ReadState::AfterName);
     } else if (c == '=') {
       moveTo(ReadState::Value);
     } else if (state == ReadState::Between) {
-      appendRun(name, [](char d) { return !IsBlank(d) && d != '/' && d != '>' && d != '='; });
+      appendRun(name, [](char d) { return !IsXmlBlank(d) && d != '/' && d != '>' && d != '='; });
     } else {
       // After an attribute without a value, c starts the next name, which
       // (like any name) a blank ends.
@@ -193,27 +193,39 @@ bool ReadXmlTag(const zustring& text, unsigned& position, XmlTag& tag) {
 }
 
 bool ReadXmlText(const zustring& text, unsigned& position, zustring& out) {
-  out = zustring();
+  out.SetLength(0);  // keeps out's block when it holds one of its own
   const char* s = text.c_str();
   unsigned length = text.Length();
   if (position == 0) position = 1;
   if (position > length) return false;
-  // The decoded text is at most as long as the source up to the next '<'.
   const void* next = std::memchr(s + position - 1, '<', length - position + 1);
   unsigned end = next ? static_cast<unsigned>(static_cast<const char*>(next) - s) + 1 : length + 1;
-  if (end > position) out.Reserve(end - position, 0);
-  // Runs of plain characters are appended at once.
-  while (position <= length) {
-    unsigned start = position;
-    while (position <= length && s[position - 1] != '<' && s[position - 1] != '&') ++position;
-    if (position > start) out.Append(s + start - 1, static_cast<int>(position - start));
-    if (position > length) break;
-    if (s[position - 1] == '<') return true;
-    const Reference* reference = MatchReference(s + position - 1);
-    out.Append(reference ? &reference->decoded : "&", 1);
-    position += reference ? reference->length : 1;
+  // Decoding only shortens the text, so it goes into a buffer of the
+  // source's length; a text without references in one copy. No reference
+  // contains a '<', so none runs past the end.
+  const char* from = s + position - 1;
+  const char* stop = s + end - 1;
+  position = end;
+  if (from == stop) return next != nullptr;
+  out.SetLength(static_cast<int>(stop - from));
+  char* start = out.GetWritableBuffer();
+  char* to = start;
+  if (!std::memchr(from, '&', stop - from)) {
+    std::memcpy(to, from, stop - from);
+    to += stop - from;
+    from = stop;
   }
-  return false;
+  while (from < stop) {
+    if (*from != '&') {
+      *to++ = *from++;
+      continue;
+    }
+    const Reference* reference = MatchReference(from);
+    *to++ = reference ? reference->decoded : '&';
+    from += reference ? reference->length : 1;
+  }
+  out.SetLength(static_cast<int>(to - start));
+  return next != nullptr;
 }
 
 void XmlEscape(zustring& text) {

@@ -49,6 +49,11 @@ class XmlTag {
   std::vector<zustring> values_;
 };
 
+/* The blanks of the reader: space, tab, CR and LF. */
+inline bool IsXmlBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
 /* Reads one tag at position. Blanks after '<', around '=' and between '/'
 ** and '>' are skipped; values may be quoted (the references &quot; &amp;
 ** &lt; &gt; decoded without regard to case) or not. False when no complete

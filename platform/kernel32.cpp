@@ -18,6 +18,8 @@
 #include <cstring>
 #include <initializer_list>
 #include <iterator>
+#include <map>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -81,6 +83,7 @@ bool DescribeEntry(int directory, const std::string& name, WIN32_FIND_DATAA* dat
     st = fstatat(directory, name.c_str(), &target, 0) == 0 ? &target : nullptr;
   if (st && S_ISDIR(st->st_mode)) data->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
   if (st && S_ISREG(st->st_mode)) data->dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+  if (S_ISLNK(link.st_mode)) data->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
   std::snprintf(data->cFileName, sizeof data->cFileName, "%s", name.c_str());
   return true;
 }
@@ -432,8 +435,13 @@ DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD metho
   return low;
 }
 
+namespace {
+void ForgetMutex(int fd);
+}
+
 BOOL CloseHandle(HANDLE handle) {
   int fd = DescriptorOf(handle);
+  if (fd >= 0) ForgetMutex(fd);
   if (fd < 0 || (close(fd) != 0 && errno == EBADF)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -837,4 +845,119 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
     return 0;
   }
   return out;
+}
+
+/* Named mutexes. The owner holds a lock on the file's first byte; the
+** second byte is 1 while the mutex is owned, so an owner that ended without
+** releasing leaves a 1 for the next one to find. */
+namespace {
+
+std::mutex mutexesLock;
+std::map<int, int> mutexOwnership;  // descriptor -> times waited for, not released
+
+constexpr off_t kOwnerLockByte = 0;
+constexpr off_t kOwnedFlagByte = 1;
+
+void ForgetMutex(int fd) {
+  std::lock_guard<std::mutex> guard(mutexesLock);
+  mutexOwnership.erase(fd);
+}
+
+bool LockOwnerByte(int fd, short type) {
+  flock lock{};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = kOwnerLockByte;
+  lock.l_len = 1;
+  return fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+}  // namespace
+
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name) {
+  if (!name || !*name || initialOwner) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  std::string directory = standin::Root() + "/mutex";
+  mkdir(directory.c_str(), 0700);
+  std::string file = name;
+  std::replace(file.begin(), file.end(), '\\', '!');
+  std::replace(file.begin(), file.end(), '/', '!');
+  int flags = O_RDWR | O_CREAT | (attributes && attributes->bInheritHandle ? 0 : O_CLOEXEC);
+  int fd = open((directory + "/" + file).c_str(), flags, 0600);
+  if (fd == 0) {  // handle 0 would read as none
+    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    close(fd);
+    fd = moved;
+  }
+  if (fd < 0) {
+    SetLastError(standin::ErrorFromErrno(errno));
+    return nullptr;
+  }
+  std::lock_guard<std::mutex> guard(mutexesLock);
+  mutexOwnership[fd] = 0;
+  SetLastError(NO_ERROR);
+  return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd));
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+  int fd = DescriptorOf(handle);
+  {
+    std::lock_guard<std::mutex> guard(mutexesLock);
+    auto owned = mutexOwnership.find(fd);
+    if (owned == mutexOwnership.end()) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return WAIT_FAILED;
+    }
+    if (owned->second > 0) {
+      ++owned->second;
+      return WAIT_OBJECT_0;
+    }
+  }
+  constexpr useconds_t kLongestPause = 16000;
+  useconds_t pause = 1000;
+  uint64_t waited = 0;  // in microseconds
+  while (!LockOwnerByte(fd, F_WRLCK)) {
+    if (errno != EAGAIN && errno != EACCES) {
+      SetLastError(standin::ErrorFromErrno(errno));
+      return WAIT_FAILED;
+    }
+    if (milliseconds != INFINITE && waited >= uint64_t{milliseconds} * 1000) return WAIT_TIMEOUT;
+    usleep(pause);
+    waited += pause;
+    pause = std::min(2 * pause, kLongestPause);
+  }
+  char flag = 0;
+  bool abandoned = pread(fd, &flag, 1, kOwnedFlagByte) == 1 && flag == 1;
+  flag = 1;
+  if (pwrite(fd, &flag, 1, kOwnedFlagByte) != 1) {
+    DWORD error = standin::ErrorFromErrno(errno);
+    LockOwnerByte(fd, F_UNLCK);
+    SetLastError(error);
+    return WAIT_FAILED;
+  }
+  std::lock_guard<std::mutex> guard(mutexesLock);
+  mutexOwnership[fd] = 1;
+  return abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0;
+}
+
+BOOL ReleaseMutex(HANDLE mutex) {
+  int fd = DescriptorOf(mutex);
+  std::lock_guard<std::mutex> guard(mutexesLock);
+  auto owned = mutexOwnership.find(fd);
+  if (owned == mutexOwnership.end() || owned->second == 0) {
+    SetLastError(owned == mutexOwnership.end() ? ERROR_INVALID_HANDLE : ERROR_NOT_OWNER);
+    return FALSE;
+  }
+  if (--owned->second == 0) {
+    char flag = 0;
+    if (pwrite(fd, &flag, 1, kOwnedFlagByte) != 1) {
+      ++owned->second;
+      SetLastError(standin::ErrorFromErrno(errno));
+      return FALSE;
+    }
+    LockOwnerByte(fd, F_UNLCK);
+  }
+  return TRUE;
 }

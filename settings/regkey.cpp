@@ -17,6 +17,16 @@ bool renameLookedUp = false;
 RegRenameKeyFunction renameFunction = nullptr;
 bool tempCounterSeeded = false;
 
+/* Wine's RegRenameKey (Wine 8) leaves the parent's sorted list of subkeys
+** wrong when the new name sorts right after the old one: the next sibling
+** is overwritten by the renamed key, which is then listed twice. Wine is
+** known by the wine_get_version export of its ntdll; there keys are
+** renamed by copy, as without RegRenameKey. */
+bool UnderWine() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
 /* Value names may be longer than the 256-character buffer of the
 ** enumerations (up to 16383 characters); such a name is read again into a
 ** buffer that takes any. */
@@ -141,6 +151,15 @@ uint32_t RegKey::GetInteger(const char* name) {
   return value;
 }
 
+ValueKind RegKey::GetKind(const char* name) {
+  DWORD type = 0;
+  if (RegQueryValueExA(Key, name, nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS) {
+    return ValueMissing;
+  }
+  if (type == REG_SZ || type == REG_EXPAND_SZ) return ValueText;
+  return type == REG_DWORD ? ValueInteger : ValueOther;
+}
+
 LONG RegKey::SetString(const char* name, const zustring& text) {
   return RegSetValueExA(Key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                         text.Length() + 1);
@@ -167,15 +186,21 @@ void RegKey::EnumValues(StringList& list) {
   EnumNames(Key, false, list);
 }
 
-bool RegKey::Rename(const zustring& newPath) {
-  if (!Key) return false;
+bool RegKey::RenamesInOneStep() {
   if (!renameLookedUp) {
     renameLookedUp = true;
-    if (HMODULE advapi = LoadLibraryA("Advapi32.dll")) {
+    HMODULE advapi = LoadLibraryA("Advapi32.dll");
+    if (advapi && !UnderWine()) {
       renameFunction = reinterpret_cast<RegRenameKeyFunction>(
           reinterpret_cast<void (*)()>(GetProcAddress(advapi, "RegRenameKey")));
     }
   }
+  return renameFunction != nullptr;
+}
+
+bool RegKey::Rename(const zustring& newPath) {
+  if (!Key) return false;
+  RenamesInOneStep();
   zustring newFullPath;
   if (!newPath.IsEmpty() && newPath.CharAt(1) == '\\') {
     newFullPath = newPath.Mid(2, newPath.Length());
@@ -234,9 +259,10 @@ bool RegKey::RenameWithin(const zustring& newFullPath) {
 
 /* Without RegRenameKey: copy the tree to the new path, then delete the old
 ** one. A target at or inside the key itself is refused, as the copy would
-** be deleted with the old tree. */
+** be deleted with the old tree, and so is one that contains the key, as
+** clearing the target would delete the key before it is copied. */
 bool RegKey::RenameByCopy(const zustring& newFullPath) {
-  if (IsWithin(newFullPath, Path)) return false;
+  if (IsWithin(newFullPath, Path) || IsWithin(Path, newFullPath)) return false;
   SHDeleteKeyA(Root, newFullPath.c_str());
   HKEY newKey = nullptr;
   if (RegCreateKeyExA(Root, newFullPath.c_str(), 0, const_cast<LPSTR>(""), REG_OPTION_NON_VOLATILE,

@@ -9,8 +9,9 @@
 ** getters cannot tell a missing value from an empty or zero one.
 **
 ** Rename uses the platform's RegRenameKey when it has one (looked up once
-** per process), which renames only within one parent key; without it the
-** key is copied to the new path and the old tree deleted. RegValueStore
+** per process), which renames only within one parent key; without it, and
+** under Wine, whose RegRenameKey damages the parent key, the key is copied
+** to the new path and the old tree deleted. RegValueStore
 ** offers the same operations over files.
 **
 ** Not for sharing between threads; renames run from one thread at a time.
@@ -22,6 +23,7 @@
 #include "misc/stringlist.h"
 #include "misc/zustring.h"
 #include "platform/win32.h"
+#include "settings/valuekind.h"
 
 class RegKey {
  public:
@@ -39,6 +41,9 @@ class RegKey {
 
   zustring GetString(const char* name);
   uint32_t GetInteger(const char* name);
+  /* ValueText (REG_SZ, REG_EXPAND_SZ), ValueInteger (REG_DWORD), ValueOther
+  ** (any other type) or ValueMissing. */
+  ValueKind GetKind(const char* name);
   /* Both return the platform's error code, 0 on success. */
   LONG SetString(const char* name, const zustring& text);
   LONG SetInteger(const char* name, uint32_t value);
@@ -52,6 +57,9 @@ class RegKey {
   /* Moves the open key to newPath (absolute; a relative one is taken below
   ** Path) and keeps it open there. An existing key at newPath is replaced. */
   bool Rename(const zustring& newPath);
+  /* Whether Rename uses RegRenameKey, so that a rename within one parent
+  ** is one step that a kill cannot leave half done. */
+  static bool RenamesInOneStep();
 
   HKEY Key = nullptr;
   HKEY Root = HKEY_CURRENT_USER;

@@ -37,6 +37,7 @@ typedef struct _FILETIME {
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
 
 typedef struct _WIN32_FIND_DATAA {
   DWORD dwFileAttributes;
@@ -56,8 +57,9 @@ typedef struct _WIN32_FIND_DATAA {
 ** "." and ".." first, then in the order of their upper-case names, as NTFS
 ** lists them. The search takes its list of names when it starts. Only the
 ** name and the attributes DIRECTORY (a directory) and ARCHIVE (a regular
-** file) are filled, following symbolic links; anything else, a dangling
-** link too, has no attributes. Failures: ERROR_PATH_NOT_FOUND
+** file) are filled, following symbolic links, and REPARSE_POINT for a
+** symbolic link (zuadm does not follow links out of its store); anything
+** else, a dangling link too, has no attributes but that one. Failures: ERROR_PATH_NOT_FOUND
 ** (no such directory), ERROR_FILE_NOT_FOUND (nothing matches),
 ** ERROR_NO_MORE_FILES at the end of the search. */
 HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
@@ -265,3 +267,24 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
 ** -1 includes the terminating NUL; an output size of 0 asks for the length. */
 int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                         LPWSTR lpWideCharStr, int cchWideChar);
+
+/* Named mutexes, shared by the processes that use one stand-in root: each
+** is a file ROOT/mutex/NAME (with '!' for the separators in NAME), and a
+** handle is a descriptor of it, closed with CloseHandle. Only named ones,
+** created without initial ownership. Ownership belongs to the handle (one
+** thread uses a handle here) and counts repeated waits, as on Windows; it
+** ends with ReleaseMutex, or when the last copy of the handle is closed or
+** its process ends, and the next owner's wait then returns WAIT_ABANDONED.
+** A wait polls the mutex, every few milliseconds, up to its time-out. */
+#define INFINITE 0xFFFFFFFF
+#define WAIT_OBJECT_0 0x00000000L
+#define WAIT_ABANDONED 0x00000080L
+#define WAIT_TIMEOUT 258L
+#define WAIT_FAILED (static_cast<DWORD>(0xFFFFFFFF))
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name);
+/* For a mutex handle: WAIT_OBJECT_0 or WAIT_ABANDONED once it is owned,
+** WAIT_TIMEOUT after milliseconds (INFINITE: never), WAIT_FAILED with
+** ERROR_INVALID_HANDLE for any other handle. */
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+/* FALSE with ERROR_NOT_OWNER when the handle does not own the mutex. */
+BOOL ReleaseMutex(HANDLE mutex);

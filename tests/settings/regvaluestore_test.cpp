@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -126,14 +127,26 @@ TEST_F(ValueStore, WritesTheFileByteForByteAndReadsItBack) {
   EXPECT_EQ(Bytes(store.GetString("q\"&<>'")), "l1\nl2\r\nend\r");
   EXPECT_EQ(store.GetInteger("max"), 0xFFFFFFFFu);
   EXPECT_EQ(store.GetInteger("min"), 0x80000000u);
-  // Missing values and values of the other kind look empty; names keep case.
+  // Missing values and values of the other kind look empty; names keep
+  // case. The kind tells them apart.
   EXPECT_EQ(store.GetString("max"), "");
   EXPECT_EQ(store.GetInteger("latin"), 0u);
   EXPECT_EQ(store.GetString("LATIN"), "");
+  EXPECT_EQ(store.GetKind("max"), ValueInteger);
+  EXPECT_EQ(store.GetKind("latin"), ValueText);
+  EXPECT_EQ(store.GetKind("LATIN"), ValueMissing);
   store.SetString("bytes", "\x01\x7F\x80\xFF<tag a=\"v\">&amp; 'x'</tag>\r\n");
   store.Close();
   ASSERT_TRUE(store.Open("\\S", false));
   EXPECT_EQ(Bytes(store.GetString("bytes")), "\x01\x7F\x80\xFF<tag a=\"v\">&amp; 'x'</tag>\r\n");
+  // A text is written up to its first 0 byte, as the format's %s takes it.
+  store.SetString("nul", zustring("ab\0cd", 5));
+  store.Close();
+  EXPECT_NE(
+      dir_.Read("HKEY_LOCAL_MACHINE/S/Values.xml").find("<string name=\"nul\">ab</string>\r\n"),
+      std::string::npos);
+  ASSERT_TRUE(store.Open("\\S", false));
+  EXPECT_EQ(Bytes(store.GetString("nul")), "ab");
 
   // A root without a directory name opens and writes nothing.
   store.Root = reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x80000004));
@@ -155,7 +168,12 @@ TEST_F(ValueStore, PathsDirtyAndDeletion) {
   EXPECT_EQ(store.Path, "P\\C\\D");
   EXPECT_TRUE(Exists("HKEY_CURRENT_USER/P/Values.xml"));
   EXPECT_EQ(store.Values.Count(), 0);
-  // A failed open leaves no key, after saving the one that was open.
+  // Flush writes at once; a failed open leaves no key, after saving the
+  // one that was open.
+  store.SetInteger("f", 1);
+  EXPECT_TRUE(store.Flush());
+  EXPECT_FALSE(store.Dirty);
+  EXPECT_TRUE(Exists("HKEY_CURRENT_USER/P/C/D/Values.xml"));
   store.SetInteger("d", 4);
   EXPECT_FALSE(store.Open("Nothing", false));
   EXPECT_TRUE(store.Path.IsEmpty());
@@ -341,9 +359,21 @@ TEST_F(ValueStore, RenameMovesTheDirectory) {
   EXPECT_EQ(list[0], "Empty");
 }
 
+/* The names in directory that start as a save's temporary does. */
+Strings Temporaries(const std::string& directory) {
+  Strings names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    std::string name = entry.path().filename().string();
+    if (name.rfind("Values.xml.", 0) == 0) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 // A writer saves the key again and again and is killed at a random moment
 // after its first save; the file always loads whole, with all values of
-// one save, and the saves go on from one writer to the next.
+// one save, and the saves go on from one writer to the next. What a killed
+// save leaves is removed by the next one.
 TEST_F(ValueStore, KilledWriterLeavesAWholeFile) {
   const int kValues = 300;
   // The writer's argument: its first generation and the store's base, where
@@ -392,7 +422,29 @@ TEST_F(ValueStore, KilledWriterLeavesAWholeFile) {
       ASSERT_EQ(reader.GetInteger(Numbered("v", i).c_str()), generation);
     }
     lastGeneration = generation;
+    EXPECT_LE(Temporaries(dir_ / "HKEY_CURRENT_USER/Crash").size(), 1u);
   }
+
+  // Temporaries that no save holds go with the next save and with the key;
+  // files of other names, and directories, stay and are listed.
+  dir_.Write("HKEY_CURRENT_USER/Crash/Values.xml.q54321", "stale");
+  dir_.Write("HKEY_CURRENT_USER/Crash/Values.xml.backup", "the user's");
+  dir_.MakeDir("HKEY_CURRENT_USER/Crash/Values.xml.z00000");
+  RegValueStore store;
+  ASSERT_TRUE(store.Open("\\Crash", false));
+  store.SetInteger("v0", 0);
+  store.Close();
+  EXPECT_EQ(Temporaries(dir_ / "HKEY_CURRENT_USER/Crash"),
+            (Strings{"Values.xml.backup", "Values.xml.z00000"}));
+  ASSERT_TRUE(store.Open("\\Crash", false));
+  StringList list;
+  store.EnumSubKeys(list);
+  EXPECT_EQ(Items(list), (Strings{"Values.xml.backup", "Values.xml.z00000"}));
+  std::filesystem::remove(dir_ / "HKEY_CURRENT_USER/Crash/Values.xml.backup");
+  std::filesystem::remove(dir_ / "HKEY_CURRENT_USER/Crash/Values.xml.z00000");
+  dir_.Write("HKEY_CURRENT_USER/Crash/Values.xml.r12345", "stale");
+  ASSERT_TRUE(store.Open("\\", false));
+  EXPECT_TRUE(store.DeleteSubKey("Crash"));
 }
 
 #ifdef _WIN32
@@ -418,7 +470,8 @@ TEST_F(ValueStore, FailedSaveKeepsTheOldFile) {
     RegValueStore writer;
     if (!writer.Open("\\Full", false)) _exit(2);
     for (int i = 0; i < 50; ++i) writer.SetString(Numbered("new", i).c_str(), "x");
-    bool saved = writer.SaveValues(writer.KeyFilePath().c_str());
+    bool saved = writer.SaveValues(writer.KeyFilePath().c_str()) || writer.Flush(false) ||
+                 writer.Flush() || !writer.Dirty;
     writer.Close();
     _exit(saved ? 3 : 0);
   }

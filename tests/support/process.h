@@ -1,6 +1,6 @@
-// Runs a program to its end, as a user would from a shell, the same on
-// Linux and on Windows; and starts Linux shell scripts, which a Windows
-// test reaches under Wine.
+// Runs a program as a user would from a shell, the same on Linux and on
+// Windows: to its end, or started and then waited for or killed; and
+// starts Linux shell scripts, which a Windows test reaches under Wine.
 #pragma once
 
 #include <filesystem>
@@ -11,18 +11,31 @@
 #include "platform/win32.h"
 #else
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
-/* Runs argv[0] with the other arguments in the directory dir, its standard
-** output and error written to the files out and err. Returns its exit code,
-** or -1 when it could not start or did not exit normally (on Windows also
-** when it was still running after two minutes; it is ended then). */
-inline int RunProcess(const std::vector<std::string>& argv, const std::string& dir,
-                      const std::string& out, const std::string& err) {
+/* A program started by StartProcess. */
+struct StartedProcess {
 #ifdef _WIN32
-  const DWORD kLimitMilliseconds = 120000;
+  HANDLE handle = nullptr;
+#else
+  pid_t pid = -1;
+#endif
+};
+
+/* Starts argv[0] with the other arguments in the directory dir, its
+** standard input read from the file in ("" for none) and its output and
+** error written to the files out and err. fileSizeLimit, when not 0, limits
+** the size of every file it writes, as a full disk would (Linux only). */
+inline StartedProcess StartProcess(const std::vector<std::string>& argv, const std::string& dir,
+                                   const std::string& in, const std::string& out,
+                                   const std::string& err, unsigned long fileSizeLimit = 0) {
+  StartedProcess started;
+#ifdef _WIN32
+  (void)fileSizeLimit;
   // The command line under the rules by which a Windows program splits it:
   // each argument quoted, backslashes doubled only in front of a quote.
   std::string line;
@@ -50,47 +63,83 @@ inline int RunProcess(const std::vector<std::string>& argv, const std::string& d
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = open("NUL", GENERIC_READ, OPEN_EXISTING);
+  startup.hStdInput = open(in.empty() ? "NUL" : in, GENERIC_READ, OPEN_EXISTING);
   startup.hStdOutput = open(out, GENERIC_WRITE, CREATE_ALWAYS);
   startup.hStdError = open(err, GENERIC_WRITE, CREATE_ALWAYS);
   PROCESS_INFORMATION process = {};
-  BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                dir.c_str(), &startup, &process);
+  if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, dir.c_str(),
+                     &startup, &process)) {
+    CloseHandle(process.hThread);
+    started.handle = process.hProcess;
+  }
   for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
     if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
   }
-  if (!started) return -1;
-  DWORD code = static_cast<DWORD>(-1);
-  if (WaitForSingleObject(process.hProcess, kLimitMilliseconds) != WAIT_OBJECT_0) {
-    TerminateProcess(process.hProcess, code);
-    WaitForSingleObject(process.hProcess, 10000);
-  } else if (!GetExitCodeProcess(process.hProcess, &code)) {
-    code = static_cast<DWORD>(-1);
-  }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return static_cast<int>(code);
 #else
-  pid_t child = fork();
-  if (child < 0) return -1;
-  if (child == 0) {
-    int output = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int error = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int input = open("/dev/null", O_RDONLY);
-    if (chdir(dir.c_str()) != 0 || output < 0 || error < 0 || input < 0) _exit(127);
-    dup2(input, 0);
-    dup2(output, 1);
-    dup2(error, 2);
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
+  // All the child needs is made before fork: another thread of the test may
+  // hold a lock that the child would wait for.
+  std::vector<char*> args;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  const char* input = in.empty() ? "/dev/null" : in.c_str();
+  rlimit limit = {fileSizeLimit, fileSizeLimit};
+  started.pid = fork();
+  if (started.pid == 0) {
+    int files[3] = {open(input, O_RDONLY), open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+                    open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)};
+    if (chdir(dir.c_str()) != 0 || files[0] < 0 || files[1] < 0 || files[2] < 0) _exit(127);
+    for (int i = 0; i < 3; ++i) dup2(files[i], i);
+    if (fileSizeLimit) {
+      signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
     execv(args[0], args.data());
     _exit(127);
   }
+#endif
+  return started;
+}
+
+/* Waits for a started program; its exit code, or -1 when it could not
+** start or did not exit of itself (on Windows also when it still ran after
+** two minutes; it is ended then). */
+inline int WaitProcess(StartedProcess& started) {
+#ifdef _WIN32
+  const DWORD kLimitMilliseconds = 120000;
+  if (!started.handle) return -1;
+  DWORD code = static_cast<DWORD>(-1);
+  if (WaitForSingleObject(started.handle, kLimitMilliseconds) != WAIT_OBJECT_0) {
+    TerminateProcess(started.handle, code);
+    WaitForSingleObject(started.handle, 10000);
+  } else if (!GetExitCodeProcess(started.handle, &code)) {
+    code = static_cast<DWORD>(-1);
+  }
+  CloseHandle(started.handle);
+  started.handle = nullptr;
+  return static_cast<int>(code);
+#else
   int status = 0;
-  if (waitpid(child, &status, 0) != child) return -1;
+  if (started.pid <= 0 || waitpid(started.pid, &status, 0) != started.pid) return -1;
+  started.pid = -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
+}
+
+/* Kills a started program at once, wherever it stands. */
+inline void KillProcess(StartedProcess& started) {
+#ifdef _WIN32
+  const UINT kKilled = static_cast<UINT>(-1);
+  if (started.handle) TerminateProcess(started.handle, kKilled);
+#else
+  if (started.pid > 0) kill(started.pid, SIGKILL);
+#endif
+}
+
+/* Runs a program to its end: StartProcess without input, then WaitProcess. */
+inline int RunProcess(const std::vector<std::string>& argv, const std::string& dir,
+                      const std::string& out, const std::string& err) {
+  StartedProcess started = StartProcess(argv, dir, "", out, err);
+  return WaitProcess(started);
 }
 
 /* The path as Linux programs see it: under Wine, Wine's name of the file

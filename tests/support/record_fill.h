@@ -9,16 +9,18 @@
 #include "paramloader/paramloader.h"
 
 struct FillPlan {
-  unsigned seed = 1;   // equal plans give equal records
-  int depth = 2;       // levels of nested lists that get new elements
-  int elements = 1;    // new elements per list
-  bool values = true;  // false: only new elements, all at their defaults
+  unsigned seed = 1;      // equal plans give equal records
+  int depth = 2;          // levels of nested lists that get new elements
+  int elements = 1;       // new elements per list
+  bool values = true;     // false: only new elements, all at their defaults
+  bool allBytes = false;  // texts hold every byte but 0, from a place the seed picks
 };
 
 /* Adds plan.elements new elements to every list, filled the same way down to
 ** plan.depth levels. With values, every other field gets a value that
 ** depends on the seed (booleans are flipped; texts hold a Latin-1 letter,
-** markup characters, quotes, a backslash and sometimes CR LF), and the
+** markup characters, quotes, a backslash and sometimes CR LF; with
+** allBytes every byte but 0), and the
 ** elements a list already holds are filled too, so that filling a copy
 ** changes everything the copy holds. */
 inline void FillRecord(ParamLoader& record, const FillPlan& plan) {
@@ -31,7 +33,7 @@ inline void FillRecord(ParamLoader& record, const FillPlan& plan) {
       const int existing = plan.values ? list.Count() : 0;
       for (int i = 0; i < existing + plan.elements; ++i) {
         ParamLoader* element = i < existing ? list.At(i) : list.AddNew();
-        FillRecord(*element, {seed + i, plan.depth - 1, plan.elements, plan.values});
+        FillRecord(*element, {seed + i, plan.depth - 1, plan.elements, plan.values, plan.allBytes});
       }
       return;
     }
@@ -51,6 +53,12 @@ inline void FillRecord(ParamLoader& record, const FillPlan& plan) {
         static_cast<MacAddress*>(field)->bytes[5] = 0xFE;
         break;
       default:
+        if (plan.allBytes) {
+          char bytes[255];
+          for (int i = 0; i < 255; ++i) bytes[i] = static_cast<char>(1 + (seed + i) % 255);
+          *static_cast<zustring*>(field) = zustring(bytes, seed % 4 ? 255 : 7);
+          break;
+        }
         static_cast<zustring*>(field)->Format("v%u \xE9<&>\"'\\ %s", seed % 1000,
                                               seed % 3 ? "a\r\nb" : "");
     }

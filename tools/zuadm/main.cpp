@@ -7,333 +7,32 @@
 ** inside and UTF-8 at the terminal. Exit codes: 0 success, 1 the operation
 ** failed, 2 the command line is wrong.
 */
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "lib/interface/param_classes.h"
 #include "misc/fsutil.h"
 #include "misc/getopt.h"
-#include "settings/regkey.h"
 #include "settings/regvaluestore.h"
 #include "tools/zuadm/cert_commands.h"
-#include "tools/zuadm/field_text.h"
+#include "tools/zuadm/commands.h"
 #include "tools/zuadm/http_command.h"
-#include "tools/zuadm/record_print.h"
-#include "tools/zuadm/record_store.h"
-#include "tools/zuadm/settings_store.h"
+#include "tools/zuadm/text_io.h"
 
 namespace {
 
-enum Exit { kOk = 0, kFailed = 1, kUsage = 2 };
+const char kVersion[] = ZUADM_VERSION;
 
-const char kUsageText[] =
-    "usage: zuadm [-w DIR] [-R] [-m] COMMAND ARGUMENTS\n"
-    "  -w DIR  keep settings in the file tree below DIR (default ./zu-settings)\n"
-    "  -R      keep settings in the registry instead\n"
-    "  -m      use HKEY_LOCAL_MACHINE instead of HKEY_CURRENT_USER\n"
-    "  -h      show this text\n"
-    "commands (KEYPATH levels are separated by \\ or /):\n"
-    "  settings get KEYPATH NAME         print a value\n"
-    "  settings set KEYPATH NAME TEXT    set a text value\n"
-    "  settings set-int KEYPATH NAME N   set an integer value\n"
-    "  settings del KEYPATH NAME         delete a value\n"
-    "  settings list [KEYPATH]           the subkeys and values of a key\n"
-    "  settings tree [KEYPATH]           a key and everything below it\n"
-    "  settings rename KEYPATH NEWPATH   give a key a new path\n"
-    "  settings rmkey KEYPATH            delete a key and everything below it\n"
-    "  record tags                       the tags records are made from\n"
-    "  record new TAG                    print a record with its defaults\n"
-    "  record save TAG KEYPATH [FIELD=VALUE ...]  store a new record\n"
-    "  record set KEYPATH FIELD=VALUE ...         change a stored record\n"
-    "  record load KEYPATH               print a stored record\n"
-    "  sysinfo [PART]                    processor, Windows version, mutex name\n"
-    "  http [-x HOST[:PORT]] [-u USER:PASSWORD] [-k] [-G] [-d NAME=VALUE]...\n"
-    "       [-F NAME=VALUE | -F NAME=@FILE]... [-o FILE] [-i] URL\n"
-    "                                    GET, or POST with -d or -F fields\n"
-    "  cert list [-m]                    the personal certificate store\n"
-    "  cert import FILE.pfx [-m]         a PFX file into the certificate stores\n"
-    "  tls check HOST:PORT [-k]          a TLS server's chain and the verdict on it\n"
-    "FIELD is a field key, or a path into lists such as FW_RULES[0].NAME\n"
-    "(an index one past the last element adds an element).\n";
+const char kSysinfoHelp[] =
+    "  sysinfo [PART]                    processor, Windows version, mutex name\n";
 
-/* Output and input at the terminal: UTF-8 outside, Latin-1 inside. */
-void Print(const zustring& text) {
-  zustring utf8 = zustring::Latin1ToUtf8(text.c_str(), text.Length());
-  std::fwrite(utf8.c_str(), 1, utf8.Length(), stdout);
-}
-void PrintLine(const zustring& text) {
-  Print(text);
-  std::fputc('\n', stdout);
-}
-zustring FromTerminal(const char* text) {
-  return zustring::Utf8ToLatin1(text, '?');
-}
-int Fail(const zustring& message) {
-  zustring utf8 = zustring::Latin1ToUtf8(message.c_str(), message.Length());
-  std::fprintf(stderr, "zuadm: %s\n", utf8.c_str());
-  return kFailed;
-}
-int Usage(const char* message) {
-  if (message) std::fprintf(stderr, "zuadm: %s\n", message);
-  std::fputs(kUsageText, stderr);
-  return kUsage;
-}
-
-/* A 32-bit value written as a signed or an unsigned decimal number. */
-bool ParseDword(const char* text, uint32_t& value) {
-  int32_t signedValue = 0;
-  if (ParseInt32(text, signedValue)) {
-    value = static_cast<uint32_t>(signedValue);
-    return true;
+int SysinfoCommand(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
+    PrintHelp(kSysinfoHelp);
+    return FinishOutput();
   }
-  char* end = nullptr;
-  errno = 0;
-  unsigned long long parsed = std::strtoull(text, &end, 10);
-  if (*text < '0' || *text > '9' || *end || errno == ERANGE || parsed > 0xFFFFFFFFull) return false;
-  value = static_cast<uint32_t>(parsed);
-  return true;
-}
-
-/* A key path from the command line: either separator, no empty levels. */
-zustring KeyPath(const char* text) {
-  zustring latin = FromTerminal(text);
-  zustring path;
-  const char* p = latin.c_str();
-  while (*p) {
-    size_t n = std::strcspn(p, "\\/");
-    if (n) {
-      if (!path.IsEmpty()) path += "\\";
-      path.Append(p, static_cast<int>(n));
-    }
-    p += n;
-    if (*p) ++p;
-  }
-  return path;
-}
-
-struct Options {
-  bool registry = false;
-  HKEY root = HKEY_CURRENT_USER;
-};
-
-std::unique_ptr<SettingsStore> MakeStore(const Options& options) {
-  if (options.registry) return std::make_unique<StoreAdapter<RegKey>>(options.root);
-  return std::make_unique<StoreAdapter<RegValueStore>>(options.root);
-}
-
-/* A value of the open key as text: integers in decimal, texts quoted when
-** quoted is set. Empty when there is no such value. */
-zustring ShownValue(SettingsStore& store, const char* name, bool quoted) {
-  zustring text;
-  switch (store.ValueKind(name)) {
-    case SettingsStore::Kind::Integer:
-      text.Format("%u", store.GetInteger(name));
-      break;
-    case SettingsStore::Kind::Text:
-      text = quoted ? zustring("\"") + store.GetString(name) + "\"" : store.GetString(name);
-      break;
-    case SettingsStore::Kind::Missing:
-      break;
-  }
-  return text;
-}
-
-/* "NAME = value" of every value of the open key. */
-void PrintValues(SettingsStore& store, int indent) {
-  StringList names;
-  store.EnumValues(names);
-  for (int i = 0; i < names.Count(); ++i) {
-    zustring line;
-    line.Format("%*s%s = ", indent, "", names[i].c_str());
-    PrintLine(line + ShownValue(store, names[i].c_str(), true));
-  }
-}
-
-bool PrintTree(SettingsStore& store, const zustring& path, int indent) {
-  if (!store.Open(path, false, false)) return false;
-  PrintValues(store, indent);
-  StringList subKeys;
-  store.EnumSubKeys(subKeys);
-  for (int i = 0; i < subKeys.Count(); ++i) {
-    zustring line;
-    line.Format("%*s%s\\", indent, "", subKeys[i].c_str());
-    PrintLine(line);
-    zustring child = path.IsEmpty() ? subKeys[i] : path + "\\" + subKeys[i];
-    if (!PrintTree(store, child, indent + 2)) return false;
-  }
-  return true;
-}
-
-int SettingsCommand(SettingsStore& store, const std::vector<const char*>& args) {
-  auto need = [&](size_t n) { return args.size() == n; };
-  if (args.empty()) return Usage("settings needs a subcommand");
-  std::string verb = args[0];
-  zustring path = args.size() > 1 ? KeyPath(args[1]) : zustring();
-  zustring name = args.size() > 2 ? FromTerminal(args[2]) : zustring();
-
-  if (verb == "get" && need(3)) {
-    if (!store.Open(path, false, false)) return Fail(zustring("no key ") + path);
-    if (store.ValueKind(name.c_str()) == SettingsStore::Kind::Missing) {
-      return Fail(zustring("no value ") + name + " in key " + path);
-    }
-    PrintLine(ShownValue(store, name.c_str(), false));
-    return kOk;
-  }
-  if ((verb == "set" || verb == "set-int") && need(4)) {
-    zustring value = FromTerminal(args[3]);
-    uint32_t number = 0;
-    if (verb == "set-int" && !ParseDword(value.c_str(), number)) {
-      return Usage("set-int needs a 32-bit integer");
-    }
-    if (path.IsEmpty()) return Usage("values belong to a key: KEYPATH is empty");
-    if (!store.Open(path, true, true)) return Fail(zustring("cannot open key ") + path);
-    bool ok = verb == "set" ? store.SetString(name.c_str(), value)
-                            : store.SetInteger(name.c_str(), number);
-    store.Close();
-    return ok ? kOk : Fail(zustring("cannot set value ") + name + " in key " + path);
-  }
-  if (verb == "del" && need(3)) {
-    if (!store.Open(path, false, true)) return Fail(zustring("no key ") + path);
-    bool ok = store.DeleteValue(name.c_str());
-    store.Close();
-    return ok ? kOk : Fail(zustring("no value ") + name + " in key " + path);
-  }
-  if ((verb == "list" || verb == "tree") && args.size() <= 2) {
-    if (!store.Open(path, false, false)) return Fail(zustring("no key ") + path);
-    if (verb == "tree")
-      return PrintTree(store, path, 0) ? kOk : Fail(zustring("cannot read ") + path);
-    PrintValues(store, 0);
-    StringList subKeys;
-    store.EnumSubKeys(subKeys);
-    for (int i = 0; i < subKeys.Count(); ++i) PrintLine(subKeys[i] + "\\");
-    return kOk;
-  }
-  if (verb == "rename" && need(3)) {
-    zustring target = KeyPath(args[2]);
-    if (path.IsEmpty() || target.IsEmpty()) return Usage("rename needs two key paths");
-    if (!store.Open(path, false, true)) return Fail(zustring("no key ") + path);
-    bool ok = store.Rename(target);
-    store.Close();
-    return ok ? kOk : Fail(zustring("cannot rename ") + path + " to " + target);
-  }
-  if (verb == "rmkey" && need(2)) {
-    if (path.IsEmpty()) return Usage("rmkey needs a key path");
-    if (!store.Open(path, false, false)) return Fail(zustring("no key ") + path);
-    return DeleteKeyTree(store, path) ? kOk : Fail(zustring("cannot delete key ") + path);
-  }
-  return Usage("unknown settings command or wrong number of arguments");
-}
-
-/* The field a path such as IF_LIST[0].IPS[1].ADDRESS names, creating the
-** element one past the end of a list; null with a message otherwise. */
-void* FieldByPath(ParamLoader& record, const char* path, const FieldDescriptor*& row,
-                  zustring& error) {
-  const char* dot = std::strchr(path, '.');
-  const char* bracket = std::strchr(path, '[');
-  size_t n = std::strcspn(path, "[.");
-  zustring key(path, static_cast<unsigned>(n));
-  if (n == 0) key.Reset();
-  row = key.IsEmpty() ? nullptr : record.FindField(key);
-  if (!row) {
-    error.Format("%s has no field \"%s\"", record.TypeTag(), key.c_str());
-    return nullptr;
-  }
-  void* field = record.FieldAddress(row);
-  if (!bracket || (dot && dot < bracket)) {
-    if (dot) {
-      error.Format("%s.%s is not a list: use %s[INDEX].FIELD", record.TypeTag(), row->key,
-                   row->key);
-      return nullptr;
-    }
-    return field;
-  }
-  if (row->type != FIELD_LIST) {
-    error.Format("%s.%s is not a list", record.TypeTag(), row->key);
-    return nullptr;
-  }
-  char* end = nullptr;
-  long index = std::strtol(bracket + 1, &end, 10);
-  if (end == bracket + 1 || *end != ']' || end[1] != '.' || index < 0) {
-    error.Format("bad element path \"%s\": use %s[INDEX].FIELD", path, row->key);
-    return nullptr;
-  }
-  auto* list = static_cast<ParamListBase*>(field);
-  if (index > list->Count()) {
-    error.Format("%s has %d elements: the next one is [%d]", row->key, list->Count(),
-                 list->Count());
-    return nullptr;
-  }
-  ParamLoader* element = index == list->Count() ? list->AddNew() : list->At(index);
-  if (!element) {
-    error = "out of memory";
-    return nullptr;
-  }
-  return FieldByPath(*element, end + 2, row, error);
-}
-
-/* Applies FIELD=VALUE arguments; false with a message at the first bad one. */
-bool AssignFields(ParamLoader& record, const std::vector<const char*>& assignments,
-                  zustring& error) {
-  for (const char* assignment : assignments) {
-    zustring text = FromTerminal(assignment);
-    unsigned equals = text.Find("=");
-    if (equals == 0) {
-      error.Format("\"%s\" is not FIELD=VALUE", text.c_str());
-      return false;
-    }
-    zustring path = text.Mid(1, equals - 1);
-    const FieldDescriptor* row = nullptr;
-    void* field = FieldByPath(record, path.c_str(), row, error);
-    if (!field || !SetFieldFromText(row, field, text.Mid(equals + 1, 0), error)) return false;
-  }
-  return true;
-}
-
-int RecordCommand(SettingsStore& store, const std::vector<const char*>& args) {
-  if (args.empty()) return Usage("record needs a subcommand");
-  std::string verb = args[0];
-  if (verb == "tags" && args.size() == 1) {
-    for (int i = 0; i < FactoryTagCount(); ++i) PrintLine(FactoryTag(i));
-    return kOk;
-  }
-  if (verb == "new" && args.size() == 2) {
-    std::unique_ptr<ParamLoader> record(CreateParamByTag(FromTerminal(args[1]).c_str()));
-    if (!record) return Usage("unknown record tag (see: zuadm record tags)");
-    Print(RecordText(*record));
-    return kOk;
-  }
-  if ((verb == "save" && args.size() >= 3) || (verb == "set" && args.size() >= 3)) {
-    bool isNew = verb == "save";
-    zustring path = KeyPath(args[isNew ? 2 : 1]);
-    if (path.IsEmpty()) return Usage("a record needs a key path");
-    zustring error;
-    std::unique_ptr<ParamLoader> record(isNew ? CreateParamByTag(FromTerminal(args[1]).c_str())
-                                              : LoadRecord(store, path, error));
-    if (!record) return isNew ? Usage("unknown record tag (see: zuadm record tags)") : Fail(error);
-    std::vector<const char*> assignments(args.begin() + (isNew ? 3 : 2), args.end());
-    if (!AssignFields(*record, assignments, error)) {
-      std::fprintf(stderr, "zuadm: %s\n", zustring::Latin1ToUtf8(error.c_str()).c_str());
-      return kUsage;
-    }
-    return SaveRecord(store, path, *record, error) ? kOk : Fail(error);
-  }
-  if (verb == "load" && args.size() == 2) {
-    zustring error;
-    std::unique_ptr<ParamLoader> record(LoadRecord(store, KeyPath(args[1]), error));
-    if (!record) return Fail(error);
-    Print(RecordText(*record));
-    return kOk;
-  }
-  return Usage("unknown record command or wrong number of arguments");
-}
-
-int SysinfoCommand(const std::vector<const char*>& args) {
-  if (args.size() > 1) return Usage("sysinfo takes at most one part name");
+  if (argc > 2) return Usage("sysinfo takes at most one part name", kSysinfoHelp);
   static const char* const kArchitectures[] = {"other", "x86", "x64"};
   int architecture = ProcessorArchitecture();
   zustring line;
@@ -342,49 +41,109 @@ int SysinfoCommand(const std::vector<const char*>& args) {
   PrintLine(line);
   line.Format("windows version code: %d", WindowsVersionCode());
   PrintLine(line);
-  zustring part = args.empty() ? zustring("zuadm") : FromTerminal(args[0]);
+  zustring part("zuadm"), error;
+  if (argc == 2 && !Utf8ToLatin1Strict(argv[1], part, error)) return Usage(error, kSysinfoHelp);
   char name[256];
   if (InstanceMutexName(name, sizeof name, part.c_str()) < 0) {
     return Fail("the part name is too long for a mutex name");
   }
   PrintLine(zustring("instance mutex name: ") + name);
-  return kOk;
+  return FinishOutput();
+}
+
+const char kHttpHelp[] =
+    "  http [-x HOST[:PORT]] [-u USER:PASSWORD] [-k] [-G] [-d NAME=VALUE]...\n"
+    "       [-F NAME=VALUE | -F NAME=@FILE]... [-o FILE] [-i] URL\n"
+    "                                    GET, or POST with -d or -F fields\n";
+const char kCertHelp[] =
+    "  cert list [-m]                    the personal certificate store\n"
+    "  cert import FILE.pfx [-m]         a PFX file into the certificate stores\n";
+const char kTlsHelp[] =
+    "  tls check HOST:PORT [-k]          a TLS server's chain and the verdict on it\n";
+
+/* cert and tls take the words after their name. */
+int CertEntry(int argc, char** argv) {
+  return CertCommand(std::vector<const char*>(argv + 1, argv + argc),
+                     Options().root == HKEY_LOCAL_MACHINE);
+}
+int TlsEntry(int argc, char** argv) {
+  return TlsCommand(std::vector<const char*>(argv + 1, argv + argc));
+}
+
+/* The top-level commands. A row is a command's name, its entry function
+** (called with the command's own argc and argv, argv[0] its name; see
+** commands.h) and its help text, usage lines indented by two blanks. */
+struct Command {
+  const char* name;
+  int (*run)(int argc, char** argv);
+  const char* help;
+};
+const Command kCommands[] = {
+    {"settings", SettingsCommand, kSettingsHelp},
+    {"record", RecordCommand, kRecordHelp},
+    {"export", ExportCommand, kExportHelp},
+    {"import", ImportCommand, kImportHelp},
+    {"sysinfo", SysinfoCommand, kSysinfoHelp},
+    {"http", HttpCommand, kHttpHelp},
+    {"cert", CertEntry, kCertHelp},
+    {"tls", TlsEntry, kTlsHelp},
+};
+
+const char kOptionsHelp[] =
+    "usage: zuadm [OPTIONS] COMMAND ARGUMENTS (options may also follow the command)\n"
+    "  -w DIR     keep settings in the file tree below DIR (default ./zu-settings)\n"
+    "  -R         keep settings in the registry instead\n"
+    "  -m         use HKEY_LOCAL_MACHINE instead of HKEY_CURRENT_USER\n"
+    "  -h         show this text; COMMAND --help shows one command's\n"
+    "  --version  show zuadm's version\n"
+    "  --         ends the options, so that a text may start with -\n"
+    "commands (KEYPATH levels are separated by \\ or /):\n";
+
+void PrintUsage(FILE* out) {
+  std::fputs(kOptionsHelp, out);
+  for (const Command& command : kCommands) std::fputs(command.help, out);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options options;
-  zustring directory("zu-settings");
+  SetStoreBaseDirectory(Options().directory);
+  // The options before the command; the command reads those after it.
+  // getopt takes a word that starts with -- for the end of the options, so
+  // --version and --help are looked for first.
+  for (int i = 1; i < argc && argv[i][0] == '-' && std::strcmp(argv[i], "--") != 0; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("zuadm %s\n", kVersion);
+      return FinishOutput();
+    }
+    if (std::strcmp(argv[i], "--help") == 0) {
+      PrintUsage(stdout);
+      return FinishOutput();
+    }
+    if (argv[i][std::strlen(argv[i]) - 1] == 'w') ++i;  // -w DIR
+  }
   opterr = 1;
   for (int c; (c = getopt(argc, argv, "w:Rmh")) != -1;) {
-    switch (c) {
-      case 'w':
-        directory = FromTerminal(optarg);
-        break;
-      case 'R':
-        options.registry = true;
-        break;
-      case 'm':
-        options.root = HKEY_LOCAL_MACHINE;
-        break;
-      case 'h':
-        std::fputs(kUsageText, stdout);
-        return kOk;
-      default:
-        return Usage(nullptr);
-    }
+    zustring value, error;
+    if (optarg && !Utf8ToLatin1Strict(optarg, value, error)) return Usage(error);
+    if (StoreOption(c, value)) continue;
+    PrintUsage(c == 'h' ? stdout : stderr);
+    return c == 'h' ? FinishOutput() : kUsage;
   }
-  if (optind >= argc) return Usage("no command");
-  SetStoreBaseDirectory(directory.c_str());
-  std::string command = argv[optind];
-  std::vector<const char*> args(argv + optind + 1, argv + argc);
-  std::unique_ptr<SettingsStore> store = MakeStore(options);
-  if (command == "settings") return SettingsCommand(*store, args);
-  if (command == "record") return RecordCommand(*store, args);
-  if (command == "sysinfo") return SysinfoCommand(args);
-  if (command == "http") return HttpCommand(argc - optind, argv + optind);
-  if (command == "cert") return CertCommand(args, options.root == HKEY_LOCAL_MACHINE);
-  if (command == "tls") return TlsCommand(args);
-  return Usage("unknown command");
+  if (optind >= argc) {
+    std::fputs("zuadm: no command\n", stderr);
+    PrintUsage(stderr);
+    return kUsage;
+  }
+  for (const Command& command : kCommands) {
+    if (std::strcmp(argv[optind], command.name) != 0) continue;
+    if (optind + 1 < argc && std::strcmp(argv[optind + 1], "--help") == 0) {
+      PrintHelp(command.help);
+      return FinishOutput();
+    }
+    return command.run(argc - optind, argv + optind);
+  }
+  std::fprintf(stderr, "zuadm: unknown command %s\n", argv[optind]);
+  PrintUsage(stderr);
+  return kUsage;
 }

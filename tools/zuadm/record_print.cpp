@@ -3,7 +3,10 @@
 */
 #include "tools/zuadm/record_print.h"
 
+#include <vector>
+
 #include "tools/zuadm/field_text.h"
+#include "tools/zuadm/text_io.h"
 
 namespace {
 
@@ -72,7 +75,87 @@ class PrintingStream : public RecordStream {
   int depth_ = 0;
 };
 
+/* Writes JSON: objects for the record and elements, arrays for lists. */
+class JsonStream : public RecordStream {
+ public:
+  zustring text;
+
+  bool BeginRecord(const zustring& tag) override {
+    Open("{");
+    return Member(zustring("$TYPE"), JsonString(tag));
+  }
+  bool EndRecord(const zustring&) override { return Close("}"); }
+  bool BeginList(const zustring& key) override {
+    Key(key);
+    Open("[");
+    return true;
+  }
+  bool EndList(const zustring&) override { return Close("]"); }
+  bool WriteInt(const zustring& key, int32_t value) override {
+    zustring number;
+    number.Format("%d", value);
+    return Member(key, number);
+  }
+  bool WriteBool(const zustring& key, bool value) override {
+    return Member(key, zustring(value ? "true" : "false"));
+  }
+  bool WriteString(const zustring& key, const zustring& value) override {
+    return Member(key, JsonString(value));
+  }
+  bool WriteIpAddress(const zustring& key, uint32_t address) override {
+    return Member(key, JsonString(IpAddressText(address)));
+  }
+  bool WriteMacAddress(const zustring& key, const MacAddress& address) override {
+    return Member(key, JsonString(MacAddressText(address)));
+  }
+  bool BeginElement(const zustring& tag, const zustring& name) override {
+    Separate();
+    Open("{");
+    Member(zustring("$TYPE"), JsonString(tag));
+    return Member(zustring("$NAME"), JsonString(name));
+  }
+  bool EndElement(const zustring&) override { return Close("}"); }
+  void EncodeSecret(zustring& secret) override { secret = EncodeStoredSecret(secret); }
+
+ private:
+  /* A comma before every member or element but the first of its parent. */
+  void Separate() {
+    if (!first_.empty() && !first_.back()) text += ",";
+    if (!first_.empty()) first_.back() = false;
+    if (!first_.empty()) text.AppendFormat("\n%*s", 2 * static_cast<int>(first_.size()), "");
+  }
+  void Key(const zustring& key) {
+    Separate();
+    text += JsonString(key);
+    text += ": ";
+  }
+  bool Member(const zustring& key, const zustring& value) {
+    Key(key);
+    text += value;
+    return true;
+  }
+  void Open(const char* bracket) {
+    text += bracket;
+    first_.push_back(true);
+  }
+  bool Close(const char* bracket) {
+    bool empty = first_.back();
+    first_.pop_back();
+    if (!empty) text.AppendFormat("\n%*s", 2 * static_cast<int>(first_.size()), "");
+    text += bracket;
+    if (first_.empty()) text += "\n";
+    return true;
+  }
+  std::vector<bool> first_;
+};
+
 }  // namespace
+
+zustring RecordJson(const ParamLoader& record) {
+  JsonStream stream;
+  record.Serialize(stream, true);
+  return stream.text;
+}
 
 zustring RecordText(const ParamLoader& record) {
   PrintingStream stream;

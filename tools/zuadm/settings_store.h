@@ -3,97 +3,76 @@
 ** its record reader and writer are written once. RegKey (the registry) and
 ** RegValueStore (Values.xml files) agree by operation names, not by a base
 ** class; StoreAdapter<S> maps those names onto this interface and evens out
-** the two small differences: RegKey's Open takes an access flag and its
-** setters return an error code.
+** their differences with their public operations only: RegKey's Open takes
+** an access flag and its setters return an error code; RegValueStore keeps
+** a key's values in memory until Flush, and lists any file of a key's
+** directory as a subkey, where zuadm wants directories only (a stray file,
+** or a link that may lead out of the store, is no key).
+**
+** Paths are key paths below the store's root without a leading backslash;
+** the empty path is the root.
 */
 #pragma once
 
 #include <cstdint>
 #include <memory>
-#include <type_traits>
 
 #include "misc/stringlist.h"
 #include "misc/zustring.h"
 #include "platform/win32.h"
-#include "settings/regkey.h"
-#include "settings/regvaluestore.h"
+#include "settings/valuekind.h"
 
 class SettingsStore {
  public:
-  enum class Kind { Missing, Text, Integer };
-
   virtual ~SettingsStore() = default;
-  /* Opens the key at path, a key path from the root without a leading
-  ** backslash; true when the key is open. */
+  virtual bool IsFileStore() const = 0;
+  /* Opens the key at path (creating it and the levels above it with
+  ** create); true when the key is open. */
   virtual bool Open(const zustring& path, bool create, bool writable) = 0;
   virtual void Close() = 0;
+  /* Stores what was set in the open key; false when that failed. Without
+  ** waitForDisk the file store does not wait until its file is on the
+  ** disk (it still replaces the old one whole). */
+  virtual bool Flush(bool waitForDisk = true) = 0;
   virtual zustring GetString(const char* name) = 0;
   virtual uint32_t GetInteger(const char* name) = 0;
-  /* What the open key holds under name; the getters alone cannot tell. */
-  virtual Kind ValueKind(const char* name) = 0;
+  virtual ValueKind GetKind(const char* name) = 0;
   virtual bool SetString(const char* name, const zustring& text) = 0;
   virtual bool SetInteger(const char* name, uint32_t value) = 0;
   virtual bool DeleteValue(const char* name) = 0;
   virtual bool DeleteSubKey(const char* name) = 0;
   virtual void EnumSubKeys(StringList& names) = 0;
   virtual void EnumValues(StringList& names) = 0;
-  /* Gives the open key the path newPath (from the root, no leading
-  ** backslash). */
+  /* Gives the open key the path newPath, which must not exist, in one step;
+  ** false (and nothing changed, or the key at both paths, each whole) when
+  ** the store cannot do that here. */
   virtual bool Rename(const zustring& newPath) = 0;
+  /* Deletes the key at path and everything below it (on the file store
+  ** also files that are no keys, and links, which are not followed). True
+  ** when it is gone, also when it never existed. */
+  virtual bool DeleteTree(const zustring& path) = 0;
 };
 
-template <class Store>
-class StoreAdapter : public SettingsStore {
- public:
-  explicit StoreAdapter(HKEY root) { store_.Root = root; }
+/* The registry (with registry set) or the file tree below the store base
+** directory, at root. */
+std::unique_ptr<SettingsStore> MakeStore(bool registry, HKEY root);
 
-  bool Open(const zustring& path, bool create, bool writable) override {
-    zustring absolute = zustring("\\") + path;
-    if constexpr (requires { store_.Open(absolute, create, writable); }) {
-      return store_.Open(absolute, create, writable);
-    } else {
-      return store_.Open(absolute, create);
-    }
-  }
-  void Close() override { store_.Close(); }
-  zustring GetString(const char* name) override { return store_.GetString(name); }
-  uint32_t GetInteger(const char* name) override { return store_.GetInteger(name); }
-  Kind ValueKind(const char* name) override {
-    if constexpr (requires { store_.Values.Find(name); }) {
-      const auto* entry = store_.Values.Find(name);
-      if (!entry) return Kind::Missing;
-      return entry->Kind == ValueText ? Kind::Text : Kind::Integer;
-    } else {
-      DWORD type = 0;
-      if (RegQueryValueExA(store_.Key, name, nullptr, &type, nullptr, nullptr) != 0) {
-        return Kind::Missing;
-      }
-      return type == REG_DWORD ? Kind::Integer : Kind::Text;
-    }
-  }
-  bool SetString(const char* name, const zustring& text) override {
-    return Succeeded([&] { return store_.SetString(name, text); });
-  }
-  bool SetInteger(const char* name, uint32_t value) override {
-    return Succeeded([&] { return store_.SetInteger(name, value); });
-  }
-  bool DeleteValue(const char* name) override { return store_.DeleteValue(name); }
-  bool DeleteSubKey(const char* name) override { return store_.DeleteSubKey(name); }
-  void EnumSubKeys(StringList& names) override { store_.EnumSubKeys(names); }
-  void EnumValues(StringList& names) override { store_.EnumValues(names); }
-  bool Rename(const zustring& newPath) override { return store_.Rename(zustring("\\") + newPath); }
+/* Serializes zuadm's commands on one store: a lock file in the file
+** store's base directory, a named mutex for the registry. Held until the
+** object goes, or the process ends. */
+class StoreLock {
+ public:
+  StoreLock() = default;
+  StoreLock(const StoreLock&) = delete;
+  StoreLock& operator=(const StoreLock&) = delete;
+  ~StoreLock();
+
+  /* Waits up to seconds for the lock; false with a message. Without
+  ** create, a file store whose base directory does not exist is left
+  ** alone (there is nothing to read) and counts as locked. */
+  bool Acquire(bool registry, bool create, unsigned seconds, zustring& error);
 
  private:
-  /* A setter's result: an error code (0 is success) or nothing. */
-  template <class Call>
-  static bool Succeeded(Call call) {
-    if constexpr (std::is_void_v<decltype(call())>) {
-      call();
-      return true;
-    } else {
-      return call() == 0;
-    }
-  }
-
-  Store store_;
+  HANDLE handle_ = nullptr;
+  bool mutex_ = false;
 };
