@@ -34,6 +34,12 @@ std::string Field(const std::string& text, const std::string& name) {
 
 class CertificatesTest : public TlsTest {
  protected:
+  static bool WineAcceptsPartialChains() {
+    return platform_env::WineDeparts(
+        "a server certificate given without its intermediate, which Wine's chain verification "
+        "accepts, where the chain does not reach the trusted root (CERT_E_CHAINING)");
+  }
+
   /* The upper-case SHA-1 thumbprint, as openssl prints it. */
   static std::string Thumbprint(const std::string& name) {
     std::string hex =
@@ -75,9 +81,11 @@ TEST_F(CertificatesTest, VerdictsAgreeWithOpenSslVerify) {
     bool withIntermediate;
     const char* name;
   };
+  std::vector<bool> withAndAlone = {true};
+  if (!WineAcceptsPartialChains()) withAndAlone.push_back(false);
   std::vector<Case> cases;
   for (const char* chain : chains) {
-    for (bool withIntermediate : {true, false}) {
+    for (bool withIntermediate : withAndAlone) {
       for (const char* name : names) {
         if (addresses || !std::isdigit(static_cast<unsigned char>(name[0])))
           cases.push_back({chain, withIntermediate, name});
@@ -161,7 +169,11 @@ TEST_F(CertificatesTest, FindsByNameAndThumbprintWithValidityWarnings) {
 }
 
 TEST_F(CertificatesTest, LoadsPfxFiles) {
+  bool machineKeys = !platform_env::WineDeparts(
+      "a PFX file's key imported into the machine's key set (CRYPT_MACHINE_KEYSET), after which "
+      "Wine finds no key for the certificates (CRYPT_E_NO_KEY_PROPERTY)");
   for (const char* file : {"server-empty.pfx", "server-nopass.pfx"}) {
+    if (!machineKeys) break;
     SecureCredentials credentials(true);
     EXPECT_TRUE(credentials.LoadPfx(pki_->Path(file).c_str()))
         << file << credentials.MessageText.c_str();
@@ -171,7 +183,10 @@ TEST_F(CertificatesTest, LoadsPfxFiles) {
   EXPECT_STREQ("", missing.MessageText.c_str());
   SecureCredentials wrongPassword(true);
   EXPECT_FALSE(wrongPassword.LoadPfx(pki_->Path("secret.pfx").c_str()));
-  EXPECT_STREQ("Erro 86 retornado por CertOpenStore", wrongPassword.MessageText.c_str());
+  if (!platform_env::WineDeparts("the error of a wrong PFX password, which Wine's "
+                                 "PFXImportCertStore leaves at 0, not ERROR_INVALID_PASSWORD")) {
+    EXPECT_STREQ("Erro 86 retornado por CertOpenStore", wrongPassword.MessageText.c_str());
+  }
   SecureCredentials notPfx(true);
   EXPECT_FALSE(notPfx.LoadPfx(pki_->Cert("ca").c_str()));
 }
@@ -239,7 +254,7 @@ TEST_F(CertificatesTest, InspectsCertificateMessages) {
     std::free(name);
     // With the intermediate the chain verifies; the first certificate
     // alone cannot be completed.
-    EXPECT_EQ(message == &whole, valid);
+    if (message == &whole || !WineAcceptsPartialChains()) EXPECT_EQ(message == &whole, valid);
     EXPECT_EQ(message == &whole
                   ? ""
                   : "um certificado veio truncado em 2 mensagens, nao vai dar para ler.\n",

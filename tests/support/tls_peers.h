@@ -30,6 +30,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -195,9 +196,11 @@ class Pki {
     CertCloseStore(store, 0);
   }
 
-  /* Imports a PFX file into the stores as an administrator would: the
-  ** certificate with its key into the personal store (MY), the others into
-  ** the intermediates' store (CA). */
+  /* Imports a PFX file into the stores as an administrator would: its
+  ** leaf (the certificate that issued none of the others) with its key
+  ** into the personal store (MY), the others into the intermediates' store
+  ** (CA). Not by which has a key: Wine gives every certificate of the
+  ** file the key's property. */
   bool InstallPersonal(const std::string& pfxFile, bool machine = false) const {
     std::string bytes = ReadFile(Path(pfxFile));
     CRYPT_DATA_BLOB blob = {static_cast<DWORD>(bytes.size()),
@@ -206,19 +209,30 @@ class Pki {
     HCERTSTORE imported = PFXImportCertStore(&blob, kEmpty, 0);
     if (!imported) imported = PFXImportCertStore(&blob, nullptr, 0);
     if (!imported) return false;
+    std::vector<PCCERT_CONTEXT> all;
+    for (PCCERT_CONTEXT c = nullptr; (c = CertEnumCertificatesInStore(imported, c));)
+      all.push_back(CertDuplicateCertificateContext(c));
+    auto issuedAnother = [&](PCCERT_CONTEXT issuer) {
+      const CERT_NAME_BLOB& name = issuer->pCertInfo->Subject;
+      for (PCCERT_CONTEXT c : all) {
+        const CERT_NAME_BLOB& other = c->pCertInfo->Issuer;
+        if (c != issuer && other.cbData == name.cbData &&
+            std::memcmp(other.pbData, name.pbData, name.cbData) == 0) {
+          return true;
+        }
+      }
+      return false;
+    };
     DWORD location = machine ? CERT_SYSTEM_STORE_LOCAL_MACHINE : CERT_SYSTEM_STORE_CURRENT_USER;
     HCERTSTORE personal =
         CertOpenStore(CERT_STORE_PROV_SYSTEM_A, X509_ASN_ENCODING, 0, location, "MY");
     HCERTSTORE authorities =
         CertOpenStore(CERT_STORE_PROV_SYSTEM_A, X509_ASN_ENCODING, 0, location, "CA");
-    bool ok = personal && authorities;
-    for (PCCERT_CONTEXT c = nullptr; ok && (c = CertEnumCertificatesInStore(imported, c));) {
-      DWORD size = 0;
-      bool hasKey =
-          CertGetCertificateContextProperty(c, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size);
-      ok = CertAddCertificateContextToStore(hasKey ? personal : authorities, c,
-                                            CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
-      if (!ok) CertFreeCertificateContext(c);
+    bool ok = personal && authorities && !all.empty();
+    for (PCCERT_CONTEXT c : all) {
+      ok = ok && CertAddCertificateContextToStore(issuedAnother(c) ? authorities : personal, c,
+                                                  CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+      CertFreeCertificateContext(c);
     }
     CertCloseStore(personal, 0);
     CertCloseStore(authorities, 0);
