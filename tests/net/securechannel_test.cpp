@@ -124,7 +124,7 @@ std::vector<int> ReceivedRecordSizes(const std::string& trace) {
 }
 
 TEST_F(SecureChannelTest, SendsPiecesOf9900AndSurvivesAKeyUpdate) {
-  if (!Tls13()) GTEST_SKIP();
+  if (!Tls13()) GTEST_SKIP() << "needs TLS 1.3";
   auto server = OpenSsl("server", {"-tls1_3", "-trace"});
   SecureConnection connection;
   ASSERT_TRUE(connection.Connect("localhost", server->port())) << connection.MessageText.c_str();
@@ -160,7 +160,7 @@ TEST_F(SecureChannelTest, TalksToGnuTlsThatAsksForAClientCertificate) {
 }
 
 TEST_F(SecureChannelTest, ServesOpenSslAndGnuTlsClients) {
-  if (NoServerSide()) GTEST_SKIP();
+  if (NoServerSide()) GTEST_SKIP() << "needs the server side";
   ASSERT_TRUE(pki_->InstallPersonal("server-empty.pfx"));
   std::string ca = UnixPath(pki_->Cert("ca"));
   for (int client = 0; client < 2; ++client) {
@@ -206,7 +206,7 @@ TEST_F(SecureChannelTest, ServesOpenSslAndGnuTlsClients) {
 }
 
 TEST_F(SecureChannelTest, TalksToItselfAndJoinsALineFromTwoRecords) {
-  if (NoServerSide()) GTEST_SKIP();
+  if (NoServerSide()) GTEST_SKIP() << "needs the server side";
   ASSERT_TRUE(pki_->InstallPersonal("server-nopass.pfx"));
   AbSocket listener;
   sockaddr_in address = {};

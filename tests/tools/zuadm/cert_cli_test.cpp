@@ -72,8 +72,9 @@ class ZuadmCert : public testing::Test {
 TEST_F(ZuadmCert, ImportsListsAndChecksAServer) {
   Result imported = Run({"cert", "import", pki_->Path("server-nopass.pfx")});
   EXPECT_EQ(0, imported.exit) << imported.err;
-  if (!WineKeysEveryCertificate())
+  if (!WineKeysEveryCertificate()) {
     EXPECT_EQ("MY: localhost\nCA: zu test intermediate\n", imported.out);
+  }
   Result notPfx = Run({"cert", "import", pki_->Cert("ca")});
   EXPECT_EQ(1, notPfx.exit);
   EXPECT_NE(std::string::npos, notPfx.err.find("not a PFX file")) << notPfx.err;
