@@ -1,11 +1,9 @@
 // The kernel32 and C runtime stand-in on real files in a temp dir: what the
 // library's own tests do not reach through mystdio and fsutil (search
-// patterns, dispositions and their last errors, handle numbers, 64-bit file
-// pointers, named mutexes). Share modes and message texts are checked
-// through mystdio, modules through the registry rename and the version
-// structures through the version code.
-#include <signal.h>
-#include <sys/wait.h>
+// patterns, dispositions and their errors, handle numbers, 64-bit file
+// pointers). Share modes and message texts are checked through mystdio,
+// modules through the registry rename, the version structures through the
+// version code and named mutexes through zuadm's store lock.
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -16,7 +14,6 @@
 #include <vector>
 
 #include "platform/win32.h"
-#include "support/standin_root.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -149,52 +146,6 @@ TEST(Kernel32, FilePointer) {
   CloseHandle(file);
   EXPECT_FALSE(ReadFile(nullptr, buffer, 1, &n, nullptr));
   EXPECT_EQ(Error(), ERROR_INVALID_HANDLE);
-}
-
-using Kernel32Configured = StandinRootTest;
-
-// A named mutex between processes: one owner at a time, a wait that times
-// out, counted ownership, and an owner killed while it holds the mutex.
-TEST_F(Kernel32Configured, NamedMutexes) {
-  HANDLE mutex = CreateMutexA(nullptr, FALSE, "Global\\zu-test");
-  ASSERT_NE(mutex, nullptr);
-  EXPECT_FALSE(ReleaseMutex(mutex));
-  EXPECT_EQ(Error(), ERROR_NOT_OWNER);
-  EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_OBJECT_0));
-  EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_OBJECT_0));
-  EXPECT_TRUE(ReleaseMutex(mutex));
-
-  // A child waits in vain while this process owns it, then owns it and is
-  // killed holding it.
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    HANDLE other = CreateMutexA(nullptr, FALSE, "Global\\zu-test");
-    char report = WaitForSingleObject(other, 50) == WAIT_TIMEOUT ? 't' : 'x';
-    if (write(ready[1], &report, 1) != 1) _exit(1);
-    report = WaitForSingleObject(other, 10000) == WAIT_OBJECT_0 ? 'o' : 'x';
-    if (write(ready[1], &report, 1) != 1) _exit(1);
-    pause();
-    _exit(0);
-  }
-  close(ready[1]);
-  char report = 0;
-  ASSERT_EQ(read(ready[0], &report, 1), 1);
-  EXPECT_EQ(report, 't');
-  EXPECT_TRUE(ReleaseMutex(mutex));  // was owned once
-  ASSERT_EQ(read(ready[0], &report, 1), 1);
-  EXPECT_EQ(report, 'o');
-  EXPECT_EQ(WaitForSingleObject(mutex, 20), static_cast<DWORD>(WAIT_TIMEOUT));
-  kill(child, SIGKILL);
-  waitpid(child, nullptr, 0);
-  close(ready[0]);
-  EXPECT_EQ(WaitForSingleObject(mutex, 10000), static_cast<DWORD>(WAIT_ABANDONED));
-  EXPECT_TRUE(ReleaseMutex(mutex));
-  EXPECT_TRUE(CloseHandle(mutex));
-  EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_FAILED);
-  EXPECT_EQ(CreateMutexA(nullptr, FALSE, nullptr), nullptr);
 }
 
 }  // namespace
