@@ -342,7 +342,9 @@ TEST(FsUtil, WindowsVersionsUnderWine) {
 
 using MachineQueries = StandinRootTest;
 
-TEST_F(MachineQueries, EveryRowOfTheVersionTable) {
+// The edges of the version table and the codes Wine is not asked for (the
+// plain NT rows are checked against Wine in WindowsVersionsUnderWine).
+TEST_F(MachineQueries, VersionCodes) {
   struct Row {
     const char* platform;
     const char* version;
@@ -350,7 +352,6 @@ TEST_F(MachineQueries, EveryRowOfTheVersionTable) {
     const char* servicePack;
     int code;
   } rows[] = {
-      {"windows", "4.0.950", "", "", 2},
       {"windows", "4.10.2222", "", " A ", 4},
       {"windows", "4.10.2222", "", "A", 3},
       {"windows", "4.90.3000", "", "", 5},
@@ -364,7 +365,6 @@ TEST_F(MachineQueries, EveryRowOfTheVersionTable) {
       {"nt", "6.1.7601", "workstation", "Service Pack 1", 12},
       {"nt", "6.3.9600", "workstation", "", 13},
       {"nt", "6.3.9600", "3", "", 14},
-      {"nt", "10.0.19045", "workstation", "", 15},
       {"nt", "10.0.20348", "server", "", 16},
       {"nt", "3.51", "workstation", "", 0},
       {"nt", "6.4", "workstation", "", 0},
