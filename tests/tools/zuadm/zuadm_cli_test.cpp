@@ -496,6 +496,10 @@ TEST_F(Zuadm, FullDiskFailsCleanly) {
     EXPECT_EQ(Run({"export", "Net"}, registry).out, before);
     EXPECT_EQ(Run({"settings", "get", "Key", "v"}, registry).out, "old\n");
     EXPECT_EQ(Run({"settings", "list"}, registry).out, "Key\\\nNet\\\n");
+    if (!registry) {  // the failed saves left no temporary file
+      auto key = fs::directory_iterator(dir_ / "files/HKEY_CURRENT_USER/Key");
+      EXPECT_EQ(std::distance(key, fs::directory_iterator()), 1);
+    }
   }
 }
 
