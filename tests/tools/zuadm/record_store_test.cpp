@@ -109,17 +109,7 @@ TEST_P(RecordStoreTest, SavingReplacesTheOldRecordAndKeepsOrder) {
   }
   ASSERT_TRUE(Save("Deep\\Strings", strings));
   EXPECT_EQ(Loaded("Deep\\Strings"), RecordText(strings).c_str());
-
-  // What may be replaced: a record's own values and lists, or nothing.
-  zustring reason;
-  EXPECT_TRUE(HoldsOnlyARecord(*store_, "Rules", reason));
-  EXPECT_TRUE(HoldsOnlyARecord(*store_, "Nowhere", reason));
-  EXPECT_FALSE(HoldsOnlyARecord(*store_, "Deep", reason));
-  ASSERT_TRUE(store_->Open("Rules", false, true));
-  ASSERT_TRUE(store_->SetString("Extra", "x"));
-  ASSERT_TRUE(store_->Flush());
-  EXPECT_FALSE(HoldsOnlyARecord(*store_, "Rules", reason));
-  EXPECT_NE(std::string(reason.c_str()).find("Extra"), std::string::npos);
+  // (What a save may replace is checked through zuadm's record save.)
 }
 
 // Changes of a stored record against the same changes made in memory.
@@ -170,11 +160,10 @@ TEST_P(RecordStoreTest, StoredChangesMatchChangesInMemory) {
     EditResult result;
     const char* message;
   };
+  // (The field assignments' own errors are checked through zuadm.)
   const Bad bad[] = {
       {SetStoredFields(*store_, *journal_, "Net", {{"FW_RULES[9].NAME", "x"}}),
        "the next one is [4]"},
-      {SetStoredFields(*store_, *journal_, "Net", {{"NO_SUCH", "x"}}), "no field \"NO_SUCH\""},
-      {SetStoredFields(*store_, *journal_, "Net", {{"ENABLE_FW", "maybe"}}), "true or false"},
       {InsertElement(*store_, *journal_, "Net", "FW_RULES[5]", {}), "insert at [0] to [4]"},
       {RemoveElement(*store_, *journal_, "Net", "FW_RULES[4]"), "has 4 elements"},
       {MoveElement(*store_, *journal_, "Net", "FW_RULES[0]", 4), "positions [0] to [3]"},
