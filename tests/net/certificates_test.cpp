@@ -3,24 +3,24 @@
 #include "net/certificates.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <cstdio>
+#include <cctype>
 #include <filesystem>
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "support/platform_env.h"
 #include "support/tls_test.h"
 
 namespace {
 
-/* The standard output of a shell command, and its exit status. */
-std::string Shell(const std::string& command, int* status = nullptr) {
+using tlspeers::Quote;
+
+/* The output of an openssl command on a certificate file. */
+std::string OpenSsl(const std::string& command, const std::string& certificate) {
   std::string out;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  char chunk[512];
-  for (size_t n; pipe && (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, n);
-  int result = pipe ? pclose(pipe) : -1;
-  if (status) *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
+  tlspeers::Shell("openssl " + command + " -in " + Quote(UnixPath(certificate)), &out);
   return out;
 }
 
@@ -34,17 +34,16 @@ std::string Field(const std::string& text, const std::string& name) {
 
 class CertificatesTest : public TlsTest {
  protected:
-  static void SetUpTestSuite() {
-    TlsTest::SetUpTestSuite();
-    pki_->Pfx("expiring", "expiring.pfx", "");
-    pki_->Pfx("expired", "expired.pfx", nullptr);
-    pki_->Pfx("server", "secret.pfx", "secret");
+  static bool WineAcceptsPartialChains() {
+    return platform_env::WineDeparts(
+        "a server certificate given without its intermediate, which Wine's chain verification "
+        "accepts, where the chain does not reach the trusted root (CERT_E_CHAINING)");
   }
 
   /* The upper-case SHA-1 thumbprint, as openssl prints it. */
   static std::string Thumbprint(const std::string& name) {
-    std::string hex = Field(Shell("openssl x509 -noout -fingerprint -sha1 -in " + pki_->Cert(name)),
-                            "sha1 Fingerprint");
+    std::string hex =
+        Field(OpenSsl("x509 -noout -fingerprint -sha1", pki_->Cert(name)), "sha1 Fingerprint");
     std::erase(hex, ':');
     return hex;
   }
@@ -74,28 +73,50 @@ TEST_F(CertificatesTest, VerdictsAgreeWithOpenSslVerify) {
                           "clientonly", "wildcard", "untrusted"};
   const char* names[] = {"localhost",     "LocalHost", "127.0.0.1", "127.0.0.2",
                          "other.zu.test", "a.zu.test", "zu.test",   "b.a.zu.test"};
-  int passes = 0, failures = 0;
+  bool addresses = !platform_env::WineDeparts(
+      "server names that are IP addresses, which Wine matches against the certificate's DNS "
+      "names only, not its IP address entries");
+  struct Case {
+    const char* chain;
+    bool withIntermediate;
+    const char* name;
+  };
+  std::vector<bool> withAndAlone = {true};
+  if (!WineAcceptsPartialChains()) withAndAlone.push_back(false);
+  std::vector<Case> cases;
   for (const char* chain : chains) {
-    for (bool withIntermediate : {true, false}) {
-      PCCERT_CONTEXT certificate = InMemory(chain, withIntermediate);
-      ASSERT_TRUE(certificate);
+    for (bool withIntermediate : withAndAlone) {
       for (const char* name : names) {
-        SCOPED_TRACE(std::string(chain) + (withIntermediate ? "" : " alone") + " for " + name);
-        bool address = std::isdigit(static_cast<unsigned char>(name[0]));
-        std::string command =
-            "openssl verify -no-CApath -no-CAstore -CAfile " + pki_->Cert("ca") +
-            (withIntermediate ? " -untrusted " + pki_->Cert("intermediate") : "") +
-            " -purpose sslserver " + (address ? "-verify_ip " : "-verify_hostname ") + name + " " +
-            pki_->Cert(chain);
-        int status = -1;
-        std::string judge = Shell(command, &status);
-        SecureChannel channel;
-        DWORD verdict = channel.VerifyChain(certificate, name, 0);
-        EXPECT_EQ(status == 0, verdict == 0) << judge << channel.MessageText.c_str();
-        (verdict == 0 ? passes : failures)++;
+        if (addresses || !std::isdigit(static_cast<unsigned char>(name[0])))
+          cases.push_back({chain, withIntermediate, name});
       }
-      CertFreeCertificateContext(certificate);
     }
+  }
+  // openssl verify's verdicts, one exit status a line, all in one run.
+  std::string script;
+  for (const Case& c : cases) {
+    bool address = std::isdigit(static_cast<unsigned char>(c.name[0]));
+    script +=
+        "openssl verify -no-CApath -no-CAstore -CAfile " + Quote(UnixPath(pki_->Cert("ca"))) +
+        (c.withIntermediate ? " -untrusted " + Quote(UnixPath(pki_->Cert("intermediate"))) : "") +
+        " -purpose sslserver " + (address ? "-verify_ip " : "-verify_hostname ") + c.name + " " +
+        Quote(UnixPath(pki_->Cert(c.chain))) + " >/dev/null 2>&1; echo $?\n";
+  }
+  std::string judged;
+  ASSERT_EQ(0, tlspeers::Shell(script, &judged)) << judged;
+  std::istringstream verdicts(judged);
+  int passes = 0, failures = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.chain) + (c.withIntermediate ? "" : " alone") + " for " + c.name);
+    std::string judge;
+    ASSERT_TRUE(std::getline(verdicts, judge));
+    PCCERT_CONTEXT certificate = InMemory(c.chain, c.withIntermediate);
+    ASSERT_TRUE(certificate);
+    SecureChannel channel;
+    DWORD verdict = channel.VerifyChain(certificate, c.name, 0);
+    EXPECT_EQ(judge == "0", verdict == 0) << channel.MessageText.c_str();
+    (verdict == 0 ? passes : failures)++;
+    CertFreeCertificateContext(certificate);
   }
   EXPECT_GT(passes, 5);
   EXPECT_GT(failures, 5);
@@ -148,7 +169,11 @@ TEST_F(CertificatesTest, FindsByNameAndThumbprintWithValidityWarnings) {
 }
 
 TEST_F(CertificatesTest, LoadsPfxFiles) {
+  bool machineKeys = !platform_env::WineDeparts(
+      "a PFX file's key imported into the machine's key set (CRYPT_MACHINE_KEYSET), after which "
+      "Wine finds no key for the certificates (CRYPT_E_NO_KEY_PROPERTY)");
   for (const char* file : {"server-empty.pfx", "server-nopass.pfx"}) {
+    if (!machineKeys) break;
     SecureCredentials credentials(true);
     EXPECT_TRUE(credentials.LoadPfx(pki_->Path(file).c_str()))
         << file << credentials.MessageText.c_str();
@@ -158,7 +183,10 @@ TEST_F(CertificatesTest, LoadsPfxFiles) {
   EXPECT_STREQ("", missing.MessageText.c_str());
   SecureCredentials wrongPassword(true);
   EXPECT_FALSE(wrongPassword.LoadPfx(pki_->Path("secret.pfx").c_str()));
-  EXPECT_STREQ("Erro 86 retornado por CertOpenStore", wrongPassword.MessageText.c_str());
+  if (!platform_env::WineDeparts("the error of a wrong PFX password, which Wine's "
+                                 "PFXImportCertStore leaves at 0, not ERROR_INVALID_PASSWORD")) {
+    EXPECT_STREQ("Erro 86 retornado por CertOpenStore", wrongPassword.MessageText.c_str());
+  }
   SecureCredentials notPfx(true);
   EXPECT_FALSE(notPfx.LoadPfx(pki_->Cert("ca").c_str()));
 }
@@ -166,16 +194,19 @@ TEST_F(CertificatesTest, LoadsPfxFiles) {
 TEST_F(CertificatesTest, ListsTheStoredCertificatesWithTheirKeys) {
   ASSERT_TRUE(pki_->InstallPersonal("server-empty.pfx"));
   ASSERT_TRUE(pki_->InstallPersonal("expiring.pfx"));
-  // On the disk: the certificates and their keys, for their owner only.
-  std::string directory = root_ / "certificates/user/MY";
-  int files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-    struct stat status;
-    ASSERT_EQ(0, stat(entry.path().c_str(), &status));
-    EXPECT_EQ(0600u, status.st_mode & 0777) << entry.path();
-    ++files;
+  if (!platform_env::kWindows) {
+    // In the stand-in's files: the certificates and their keys, for their
+    // owner only.
+    namespace fs = std::filesystem;
+    int files = 0;
+    for (const auto& entry : fs::directory_iterator(root_ / "certificates/user/MY")) {
+      EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write,
+                fs::status(entry).permissions() & fs::perms::all)
+          << entry.path();
+      ++files;
+    }
+    EXPECT_EQ(4, files);
   }
-  EXPECT_EQ(4, files);
 
   CertificateCursor* cursor = OpenCursor(false);
   ASSERT_TRUE(cursor);
@@ -190,7 +221,7 @@ TEST_F(CertificatesTest, ListsTheStoredCertificatesWithTheirKeys) {
     seen.push_back(thumbprint.c_str());
     std::string name = seen.back() == Thumbprint("server") ? "server" : "expiring";
     std::string dates =
-        Shell("openssl x509 -noout -enddate -startdate -dateopt iso_8601 -in " + pki_->Cert(name));
+        OpenSsl("x509 -noout -enddate -startdate -dateopt iso_8601", pki_->Cert(name));
     EXPECT_EQ(Field(dates, "notAfter").substr(0, 19), until.c_str());
     EXPECT_EQ(Field(dates, "notBefore").substr(0, 19), from.c_str());
   }
@@ -223,7 +254,7 @@ TEST_F(CertificatesTest, InspectsCertificateMessages) {
     std::free(name);
     // With the intermediate the chain verifies; the first certificate
     // alone cannot be completed.
-    EXPECT_EQ(message == &whole, valid);
+    if (message == &whole || !WineAcceptsPartialChains()) EXPECT_EQ(message == &whole, valid);
     EXPECT_EQ(message == &whole
                   ? ""
                   : "um certificado veio truncado em 2 mensagens, nao vai dar para ler.\n",

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "net/certificates.h"
+#include "support/platform_env.h"
 #include "support/tls_test.h"
 
 namespace {
@@ -26,7 +27,7 @@ class SecureChannelTest : public TlsTest {
   }
 
   /* A connection to port on 127.0.0.1, verifying the server as host. */
-  std::unique_ptr<SecureConnection> Connect(int port, const char* host = "127.0.0.1",
+  std::unique_ptr<SecureConnection> Connect(int port, const char* host = "localhost",
                                             bool verify = true) {
     auto connection = std::make_unique<SecureConnection>();
     connection->VerifyServerCertificate = verify;
@@ -34,6 +35,15 @@ class SecureChannelTest : public TlsTest {
     EXPECT_TRUE(socket->Connect("127.0.0.1", port));
     if (!connection->AttachAndHandshake(socket, host)) delete socket;
     return connection;
+  }
+
+  /* Whether the system's Schannel offers TLS 1.3. */
+  static bool Tls13() {
+    return !platform_env::WineDeparts("TLS 1.3, which Wine's Schannel does not offer");
+  }
+  static bool NoServerSide() {
+    return platform_env::WineDeparts(
+        "the server side: Wine's AcceptSecurityContext fails with SEC_E_UNSUPPORTED_FUNCTION");
   }
 
   static std::string Line(SecureConnection& connection) {
@@ -46,15 +56,20 @@ class SecureChannelTest : public TlsTest {
 TEST_F(SecureChannelTest, TalksToOpenSslOverTls12AndTls13) {
   for (const char* version : {"-tls1_2", "-tls1_3"}) {
     SCOPED_TRACE(version);
+    bool tls13 = version == std::string("-tls1_3");
+    if (tls13 && !Tls13()) continue;
     auto server = OpenSsl("server", {version});
     SecureConnection connection;
-    ASSERT_TRUE(connection.Connect("127.0.0.1", server->port())) << connection.MessageText.c_str();
+    ASSERT_TRUE(connection.Connect("localhost", server->port())) << connection.MessageText.c_str();
     // The description of TLS 1.2 or 1.3 with AES-GCM, as Schannel codes them.
-    std::string expected =
-        version == std::string("-tls1_2") ? "Protocol: 0x800, " : "Protocol: 0x2000, ";
-    EXPECT_EQ(
-        expected + "Cipher: 0x6610 256 bits, Hash: 0x800d 384 bits, Key exchange: 0xae06 253 bits",
-        connection.MessageText.c_str());
+    std::string expected = std::string(tls13 ? "Protocol: 0x2000, " : "Protocol: 0x800, ") +
+                           "Cipher: 0x6610 256 bits, Hash: 0x800d 384 bits, Key exchange: 0xae06 "
+                           "253 bits";
+    if (platform_env::WineDeparts("the strengths of the hash and the key exchange, which Wine "
+                                  "gives as 0 bits")) {
+      expected.resize(expected.find(" 384 bits"));
+    }
+    EXPECT_EQ(expected, std::string(connection.MessageText.c_str()).substr(0, expected.size()));
     EXPECT_EQ(6, connection.SendText("hello\n"));
     EXPECT_TRUE(server->WaitForOutput("hello\n"));
     // TLS 1.3 servers send session tickets first: they are no data.
@@ -71,7 +86,7 @@ TEST_F(SecureChannelTest, TalksToOpenSslOverTls12AndTls13) {
 TEST_F(SecureChannelTest, ServerCloseNotifyEndsTheData) {
   auto server = OpenSsl("server", {"-www"});
   SecureConnection connection;
-  ASSERT_TRUE(connection.Connect("127.0.0.1", server->port())) << connection.MessageText.c_str();
+  ASSERT_TRUE(connection.Connect("localhost", server->port())) << connection.MessageText.c_str();
   connection.SendText("GET / HTTP/1.0\r\n\r\n");
   EXPECT_EQ("HTTP/1.0 200 ok\r\n", Line(connection));
   char page[4096];
@@ -80,7 +95,10 @@ TEST_F(SecureChannelTest, ServerCloseNotifyEndsTheData) {
     total += n;
   EXPECT_EQ(0, n);
   EXPECT_GT(total, 100);
-  EXPECT_EQ(static_cast<DWORD>(SEC_I_CONTEXT_EXPIRED), connection.LastStatus);
+  if (!platform_env::WineDeparts("the server's close_notify, for which Wine's DecryptMessage "
+                                 "returns SEC_E_OK and no data, not SEC_I_CONTEXT_EXPIRED")) {
+    EXPECT_EQ(static_cast<DWORD>(SEC_I_CONTEXT_EXPIRED), connection.LastStatus);
+  }
 }
 
 /* Plain lengths of the application records s_server's trace shows it
@@ -106,9 +124,10 @@ std::vector<int> ReceivedRecordSizes(const std::string& trace) {
 }
 
 TEST_F(SecureChannelTest, SendsPiecesOf9900AndSurvivesAKeyUpdate) {
+  if (!Tls13()) GTEST_SKIP() << "needs TLS 1.3";
   auto server = OpenSsl("server", {"-tls1_3", "-trace"});
   SecureConnection connection;
-  ASSERT_TRUE(connection.Connect("127.0.0.1", server->port())) << connection.MessageText.c_str();
+  ASSERT_TRUE(connection.Connect("localhost", server->port())) << connection.MessageText.c_str();
   std::string big(25000, 'x');
   big.back() = '\n';
   EXPECT_EQ(25000, connection.Send(big.data(), static_cast<int>(big.size())));
@@ -131,17 +150,19 @@ TEST_F(SecureChannelTest, SendsPiecesOf9900AndSurvivesAKeyUpdate) {
 TEST_F(SecureChannelTest, TalksToGnuTlsThatAsksForAClientCertificate) {
   auto server = tlspeers::GnuTlsServer(*pki_, "server", {}, root_ / "gnutls.txt");
   ASSERT_TRUE(server->ready()) << server->Output();
-  auto connection = Connect(server->port(), "localhost");
+  auto connection = Connect(server->port());
   ASSERT_TRUE(connection->Socket) << connection->MessageText.c_str();
-  EXPECT_EQ(1u, connection->MessageText.Find("Protocol: 0x2000, Cipher: 0x66"))
-      << connection->MessageText.c_str();
+  const char* protocol =
+      Tls13() ? "Protocol: 0x2000, Cipher: 0x66" : "Protocol: 0x800, Cipher: 0x66";
+  EXPECT_EQ(1u, connection->MessageText.Find(protocol)) << connection->MessageText.c_str();
   EXPECT_EQ(5, connection->SendText("ping\n"));
   EXPECT_EQ("ping\n", Line(*connection));
 }
 
 TEST_F(SecureChannelTest, ServesOpenSslAndGnuTlsClients) {
+  if (NoServerSide()) GTEST_SKIP() << "needs the server side";
   ASSERT_TRUE(pki_->InstallPersonal("server-empty.pfx"));
-  std::string ca = pki_->Cert("ca");
+  std::string ca = UnixPath(pki_->Cert("ca"));
   for (int client = 0; client < 2; ++client) {
     SCOPED_TRACE(client ? "gnutls-cli" : "openssl s_client");
     AbSocket listener;
@@ -185,6 +206,7 @@ TEST_F(SecureChannelTest, ServesOpenSslAndGnuTlsClients) {
 }
 
 TEST_F(SecureChannelTest, TalksToItselfAndJoinsALineFromTwoRecords) {
+  if (NoServerSide()) GTEST_SKIP() << "needs the server side";
   ASSERT_TRUE(pki_->InstallPersonal("server-nopass.pfx"));
   AbSocket listener;
   sockaddr_in address = {};
@@ -263,7 +285,10 @@ TEST_F(SecureChannelTest, FailsCleanlyOnHostileServers) {
     const char* what;
     Relay::Tamper tamper;
     const char* message;  // the message starts with it
+    const char* wine;     // how Wine departs from the status the message names
   };
+  // The statuses are those Schannel gives for the TLS alert each case
+  // deserves: unexpected_message, bad_record_mac, record_overflow.
   auto firstRecord = [](std::function<std::string(const std::string&)> change) {
     return [change, done = false](const Relay::Record& record, bool& cut) mutable {
       if (done) return record.bytes;
@@ -280,22 +305,29 @@ TEST_F(SecureChannelTest, FailsCleanlyOnHostileServers) {
       {"garbage for a ServerHello", firstRecord([](const std::string&) {
          return std::string("HTTP/1.0 400 Bad Request\r\n\r\n");
        }),
-       "Erro 80090326 em AcceptSecurityContext"},
+       "Erro 80090326 em AcceptSecurityContext",
+       "garbage for a ServerHello, for which Wine's InitializeSecurityContext waits for the "
+       "bytes a record header would announce, not failing with SEC_E_ILLEGAL_MESSAGE"},
       {"handshake cut short",
        firstRecord([](const std::string& r) { return r.substr(0, r.size() / 2); }),
-       "recv retornou erro "},
+       "recv retornou erro ", nullptr},
       {"bad MAC", firstData([](std::string r) {
          r.back() ^= 1;
          return r;
        }),
-       "Erro 0x8009030f em DecryptMessage()"},
+       "Erro 0x8009030f em DecryptMessage()",
+       "a bad MAC, for which Wine's DecryptMessage fails with SEC_E_INTERNAL_ERROR, not "
+       "SEC_E_MESSAGE_ALTERED"},
       {"record of 20001 bytes", firstData([](const std::string&) {
          return std::string("\x17\x03\x03\x4e\x21", 5) + std::string(100, 'x');
        }),
-       "Erro 0x80090326 em DecryptMessage()"},
+       "Erro 0x80090326 em DecryptMessage()",
+       "a record over the TLS limit, for which Wine's DecryptMessage waits for all of it, not "
+       "failing with SEC_E_ILLEGAL_MESSAGE"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    if (c.wine && platform_env::WineDeparts(c.wine)) continue;
     auto server = OpenSsl("server", {"-tls1_2"});
     Relay relay(server->port(), c.tamper);
     server->Type("data\n");
@@ -310,19 +342,25 @@ TEST_F(SecureChannelTest, FailsCleanlyOnHostileServers) {
   }
 }
 
-TEST_F(SecureChannelTest, ReportsALoaderFailureAndDumpsBytes) {
+TEST_F(SecureChannelTest, DumpsBytesAndReportsALoaderFailure) {
+  testing::internal::CaptureStdout();
+  HexDump(20, "0123456789abcdef\x01\x02\x03\x7f");
+  EXPECT_EQ(
+      "0000  30 31 32 33 34 35 36 37:38 39 61 62 63 64 65 66  0123456789abcdef\n"
+      "0010  01 02 03 7f                                      ....\n",
+      testing::internal::GetCapturedStdout());
+
+  if (platform_env::kWindows) {
+    GTEST_SKIP() << "the loader's failure is made through the stand-in's standin.conf; Windows "
+                    "has its own Secur32.dll";
+  }
   root_.Write("standin.conf", "secur32.InitSecurityInterfaceA=0\n");
   SecurityInterfaceVerbose = true;
   testing::internal::CaptureStdout();
   EXPECT_EQ(nullptr, LoadSecurityInterface());
-  HexDump(20, "0123456789abcdef\x01\x02\x03\x7f");
-  std::string out = testing::internal::GetCapturedStdout();
   SecurityInterfaceVerbose = false;
-  EXPECT_EQ(
-      "Error 0x7f reading InitSecurityInterface entry point.\n"
-      "0000  30 31 32 33 34 35 36 37:38 39 61 62 63 64 65 66  0123456789abcdef\n"
-      "0010  01 02 03 7f                                      ....\n",
-      out);
+  EXPECT_EQ("Error 0x7f reading InitSecurityInterface entry point.\n",
+            testing::internal::GetCapturedStdout());
   // The table loaded at start is still there.
   root_.Write("standin.conf", "crypt32.ca_bundle=\n");
   EXPECT_NE(nullptr, LoadSecurityInterface());

@@ -50,9 +50,10 @@ inline bool UnderWine() {
 #endif
 }
 
-/* True under Wine, which departs from Windows' documented behaviour as
-** reason says: the caller leaves that case out. The reason is printed, so
-** that a run shows what it did not check. */
+/* True under Wine, which departs from Windows' documented behaviour, or
+** lacks a documented part of it, as reason says: the caller leaves that
+** case out. The reason is printed, so that a run shows what it did not
+** check. */
 inline bool WineDeparts(const char* reason) {
   if (!UnderWine()) return false;
   std::printf("[ WINE     ] not checked: %s\n", reason);

@@ -1,7 +1,9 @@
 // Runs a program as a user would from a shell, the same on Linux and on
-// Windows: to its end, or started and then waited for or killed.
+// Windows: to its end, or started and then waited for or killed; and
+// starts Linux shell scripts, which a Windows test reaches under Wine.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -138,4 +140,58 @@ inline int RunProcess(const std::vector<std::string>& argv, const std::string& d
                       const std::string& out, const std::string& err) {
   StartedProcess started = StartProcess(argv, dir, "", out, err);
   return WaitProcess(started);
+}
+
+/* The path as Linux programs see it: under Wine, Wine's name of the file
+** (which need not exist yet); "" when no Linux is there (Windows itself). */
+inline std::string UnixPath(const std::string& path) {
+#ifdef _WIN32
+  using ToUnix = char*(CDECL*)(LPCWSTR);
+  auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  if (!toUnix) return "";
+  std::wstring wide(path.size() + 1, L'\0');
+  wide.resize(
+      MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), static_cast<int>(wide.size())));
+  char* unix = wide.empty() ? nullptr : toUnix(wide.c_str());
+  if (!unix) return "";
+  std::string result = unix;
+  HeapFree(GetProcessHeap(), 0, unix);
+  return result;
+#else
+  return std::filesystem::absolute(path).string();
+#endif
+}
+
+/* Starts /bin/sh on the script file and returns without waiting; the
+** shell is nobody's child to wait for (under Wine, whose handle of a Linux
+** process cannot be waited for, and here alike), so it tells the test
+** what it did through files. */
+inline bool StartShellScript(const std::string& script) {
+#ifdef _WIN32
+  std::string line = "/bin/sh \"" + UnixPath(script) + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    return false;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+#else
+  pid_t child = fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    // The shell's parent leaves at once: the shell is adopted by init.
+    if (fork() == 0) {
+      setsid();
+      execl("/bin/sh", "sh", script.c_str(), static_cast<char*>(nullptr));
+    }
+    _exit(0);
+  }
+  int status = 0;
+  return waitpid(child, &status, 0) == child;
+#endif
 }

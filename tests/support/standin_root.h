@@ -1,9 +1,12 @@
 // A private platform state for a test. On Linux that is the stand-in's root
 // directory (ZU_WIN32_ROOT: its registry, certificate stores and
 // standin.conf) moved to a temp dir. On Windows the system keeps that state;
-// the registry is made private by redirecting HKEY_CURRENT_USER and
-// HKEY_LOCAL_MACHINE, for this process, to fresh keys that go with the test,
-// or, for the child processes of a test, by deleting the keys they added.
+// the registry is made private by redirecting HKEY_CURRENT_USER (and
+// HKEY_LOCAL_MACHINE, unless the test uses the system's cryptographic
+// providers, which are registered there), for this process, to fresh keys
+// that go with the test, or, for the child processes of a test, by deleting
+// the keys they added. The current user's certificate stores and keys are
+// kept in the registry too, so they are private with it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,22 +20,30 @@
 
 class PrivateRegistry {
  public:
-  explicit PrivateRegistry(const std::string& standinRoot) {
+  enum Scope { kUserAndMachine, kUserOnly };
+
+  explicit PrivateRegistry(const std::string& standinRoot, Scope scope = kUserAndMachine) {
     platform_env::SetEnv("ZU_WIN32_ROOT", standinRoot);
 #ifdef _WIN32
     path_ = "Software\\zu-tests\\" + std::to_string(std::random_device()());
     user_ = Create(path_ + "\\user");
-    machine_ = Create(path_ + "\\machine");
     RegOverridePredefKey(HKEY_CURRENT_USER, user_);
-    RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_);
+    if (scope == kUserAndMachine) {
+      machine_ = Create(path_ + "\\machine");
+      RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_);
+    }
+#else
+    (void)scope;
 #endif
   }
   ~PrivateRegistry() {
 #ifdef _WIN32
     RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
     RegCloseKey(user_);
-    RegCloseKey(machine_);
+    if (machine_) {
+      RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+      RegCloseKey(machine_);
+    }
     SHDeleteKeyA(HKEY_CURRENT_USER, path_.c_str());
 #endif
     platform_env::UnsetEnv("ZU_WIN32_ROOT");
