@@ -129,7 +129,7 @@ void HandshakeAnchor(benchmark::State& state) {
     timer.Wait(std::chrono::seconds(600));
     double elapsed = std::chrono::duration<double>(Clock::now() - begin).count();
     long connections = 0;
-    std::string text = tlspeers::ReadFile(output);
+    std::string text = FileBytes(output);
     size_t at = text.find(" connections in ");
     if (at != std::string::npos) connections = std::atol(text.c_str() + text.rfind('\n', at) + 1);
     if (connections <= 0) {

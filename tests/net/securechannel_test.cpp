@@ -166,25 +166,16 @@ TEST_F(SecureChannelTest, ServesOpenSslAndGnuTlsClients) {
   for (int client = 0; client < 2; ++client) {
     SCOPED_TRACE(client ? "gnutls-cli" : "openssl s_client");
     AbSocket listener;
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = inet_addr("127.0.0.1");
+    sockaddr_in address = loopback::Address("127.0.0.1", 0);
     ASSERT_TRUE(listener.Listen(0, &address));
     std::string port = std::to_string(ntohs(address.sin_port));
-    std::vector<std::string> argv =
-        client ? std::vector<std::string>{"gnutls-cli",   "--port",   port,
-                                          "--x509cafile", ca,         "--verify-hostname",
-                                          "localhost",    "127.0.0.1"}
-               : std::vector<std::string>{"openssl",
-                                          "s_client",
-                                          "-connect",
-                                          "127.0.0.1:" + port,
-                                          "-CAfile",
-                                          ca,
-                                          "-verify_return_error",
-                                          "-verify_hostname",
-                                          "localhost",
-                                          "-quiet"};
+    std::vector<std::string> argv = {"gnutls-cli",   "--port",   port,
+                                     "--x509cafile", ca,         "--verify-hostname",
+                                     "localhost",    "127.0.0.1"};
+    if (!client) {
+      argv = {"openssl", "s_client", "-connect", "127.0.0.1:" + port, "-CAfile", ca, "-quiet"};
+      argv.insert(argv.end(), {"-verify_return_error", "-verify_hostname", "localhost"});
+    }
     tlspeers::Peer peer(argv, root_ / "client.txt");
     peer.Type("from client\n");
 
@@ -209,9 +200,7 @@ TEST_F(SecureChannelTest, TalksToItselfAndJoinsALineFromTwoRecords) {
   if (NoServerSide()) GTEST_SKIP() << "needs the server side";
   ASSERT_TRUE(pki_->InstallPersonal("server-nopass.pfx"));
   AbSocket listener;
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = inet_addr("127.0.0.1");
+  sockaddr_in address = loopback::Address("127.0.0.1", 0);
   ASSERT_TRUE(listener.Listen(0, &address));
   std::string received;
   std::thread serverSide([&] {

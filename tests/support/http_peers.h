@@ -24,14 +24,6 @@ namespace http_peers {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-inline bool Readable(SOCKET s, int ms) {
-  FD_SET set;
-  FD_ZERO(&set);
-  FD_SET(s, &set);
-  timeval wait = {0, ms * 1000};
-  return select(0, &set, nullptr, nullptr, &wait) == 1;
-}
-
 inline bool Accepts(int port) {
   SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address = loopback::Address("127.0.0.1", port);
@@ -119,7 +111,7 @@ class ScriptedServer {
     listener_ = loopback::Listener("127.0.0.1", &port_);
     thread_ = std::thread([this, holdMs] {
       while (!stop_) {
-        if (!Readable(listener_, 50)) continue;
+        if (!loopback::Ready(listener_, false, 50)) continue;
         SOCKET s = accept(listener_, nullptr, nullptr);
         std::string request = Read(s);
         {
@@ -156,7 +148,7 @@ class ScriptedServer {
     for (auto end = Clock::now() + std::chrono::seconds(5);
          !stop_ && Clock::now() < end && request.size() < wanted;) {
       char buffer[4096];
-      int n = Readable(s, 50) ? recv(s, buffer, sizeof buffer, 0) : -2;
+      int n = loopback::Ready(s, false, 50) ? recv(s, buffer, sizeof buffer, 0) : -2;
       if (n == -2) continue;
       if (n <= 0) break;
       request.append(buffer, n);

@@ -65,12 +65,13 @@ inline sockaddr_in Address(const char* dotted, int port) {
   return address;
 }
 
-/* Whether s has data (or, with urgent, out-of-band data) within 5 seconds. */
-inline bool Ready(SOCKET s, bool urgent = false) {
+/* Whether s has data (or, with urgent, out-of-band data; on a listening
+** socket, a connection) within ms milliseconds. */
+inline bool Ready(SOCKET s, bool urgent = false, int ms = 5000) {
   FD_SET set;
   FD_ZERO(&set);
   FD_SET(s, &set);
-  timeval wait = {5, 0};
+  timeval wait = {ms / 1000, ms % 1000 * 1000};
   return select(0, urgent ? nullptr : &set, nullptr, urgent ? &set : nullptr, &wait) == 1;
 }
 

@@ -87,11 +87,11 @@ class SharedRegistry {
   }
   ~SharedRegistry() {
 #ifdef _WIN32
-    for (const std::string& name : SubKeys(HKEY_CURRENT_USER)) {
-      if (!user_.count(name)) SHDeleteKeyA(HKEY_CURRENT_USER, name.c_str());
-    }
-    for (const std::string& name : SubKeys(HKEY_LOCAL_MACHINE)) {
-      if (!machine_.count(name)) SHDeleteKeyA(HKEY_LOCAL_MACHINE, name.c_str());
+    for (auto [root, before] :
+         {std::pair{HKEY_CURRENT_USER, &user_}, {HKEY_LOCAL_MACHINE, &machine_}}) {
+      for (const std::string& name : SubKeys(root)) {
+        if (!before->count(name)) SHDeleteKeyA(root, name.c_str());
+      }
     }
     ReleaseMutex(turn_);
     CloseHandle(turn_);

@@ -9,6 +9,15 @@
 #include <sstream>
 #include <string>
 
+/* The bytes of the file at path, or, with text, what a text-mode reader
+** sees (on Windows, CR LF reads as LF). */
+inline std::string FileBytes(const std::string& path, bool text = false) {
+  std::ifstream in(path, text ? std::ios::in : std::ios::in | std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
 class TempDir {
  public:
   TempDir() {
@@ -37,19 +46,8 @@ class TempDir {
   void Write(const std::string& name, const std::string& bytes) const {
     std::ofstream(*this / name, std::ios::binary) << bytes;
   }
-  std::string Read(const std::string& name) const {
-    std::ifstream in(*this / name, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-  }
-  /* The file as a text-mode reader sees it: on Windows, CR LF reads as LF. */
-  std::string ReadText(const std::string& name) const {
-    std::ifstream in(*this / name);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string Read(const std::string& name) const { return FileBytes(*this / name); }
+  std::string ReadText(const std::string& name) const { return FileBytes(*this / name, true); }
   void MakeDir(const std::string& name) const { std::filesystem::create_directories(*this / name); }
 
  private:

@@ -40,6 +40,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/loopback.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
@@ -55,13 +56,6 @@ inline bool WaitFor(const std::function<bool()>& condition,
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return condition();
-}
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
 }
 
 /* Whether Linux programs can be started: on Linux, and on Windows under
@@ -131,7 +125,7 @@ class Peer {
     return input_ && std::fwrite(text.data(), 1, text.size(), input_) == text.size() &&
            std::fflush(input_) == 0;
   }
-  std::string Output() const { return ReadFile(output_); }
+  std::string Output() const { return FileBytes(output_); }
   /* Waits up to 10 s for text to appear in the output. */
   bool WaitForOutput(const std::string& text) const {
     return WaitFor([&] { return Output().find(text) != std::string::npos; });
@@ -181,7 +175,7 @@ class Pki {
   std::string Cert(const std::string& name) const { return Path(name + ".pem"); }
   std::string Key(const std::string& name) const { return Path(name + ".key"); }
   std::string Chain(const std::string& name) const { return Path(name + "-chain.pem"); }
-  std::string Der(const std::string& name) const { return ReadFile(Path(name + ".der")); }
+  std::string Der(const std::string& name) const { return FileBytes(Path(name + ".der")); }
 
   /* Puts the root CA into the trusted store (ROOT) of the current user,
   ** or of the machine. */
@@ -202,7 +196,7 @@ class Pki {
   ** (CA). Not by which has a key: Wine gives every certificate of the
   ** file the key's property. */
   bool InstallPersonal(const std::string& pfxFile, bool machine = false) const {
-    std::string bytes = ReadFile(Path(pfxFile));
+    std::string bytes = FileBytes(Path(pfxFile));
     CRYPT_DATA_BLOB blob = {static_cast<DWORD>(bytes.size()),
                             reinterpret_cast<BYTE*>(bytes.data())};
     static const WCHAR kEmpty[] = {0};
@@ -248,15 +242,9 @@ class Pki {
 /* A port on 127.0.0.1 that was free a moment ago (Windows Sockets must be
 ** started). */
 inline int FreePort() {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = inet_addr("127.0.0.1");
-  int length = sizeof address;
-  bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-  closesocket(s);
-  return ntohs(address.sin_port);
+  int port = 0;
+  closesocket(loopback::Listener("127.0.0.1", &port));
+  return port;
 }
 
 /* A TLS server program listening on a free loopback port: ready once
@@ -280,43 +268,52 @@ class Server : public Peer {
   bool ready_ = false;
 };
 
-/* openssl s_server with NAME's chain and key; extra options after them;
-** it runs in directory (where -WWW finds its files). */
-inline std::unique_ptr<Server> OpenSslServer(const Pki& pki, const std::string& name,
-                                             std::vector<std::string> extra,
-                                             const std::string& outputFile,
-                                             const std::string& directory = ".") {
+/* A Server of argv(port) then extra on a free port, tried on another port
+** (three at most) when the one chosen was taken before it was bound. */
+inline std::unique_ptr<Server> OnFreePort(
+    const std::function<std::vector<std::string>(const std::string& port)>& argv,
+    const std::vector<std::string>& extra, const std::string& outputFile,
+    const std::string& readyText, const std::string& directory = ".") {
   std::unique_ptr<Server> server;
   for (int attempt = 0; attempt < 3 && !(server && server->ready()); ++attempt) {
     int port = FreePort();
-    std::vector<std::string> argv = {"openssl",     "s_server",
-                                     "-accept",     "127.0.0.1:" + std::to_string(port),
-                                     "-cert",       UnixPath(pki.Cert(name)),
-                                     "-cert_chain", UnixPath(pki.Cert("intermediate")),
-                                     "-key",        UnixPath(pki.Key(name)),
-                                     "-ign_eof"};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    server = std::make_unique<Server>(argv, port, outputFile, "ACCEPT", directory);
+    std::vector<std::string> all = argv(std::to_string(port));
+    all.insert(all.end(), extra.begin(), extra.end());
+    server = std::make_unique<Server>(all, port, outputFile, readyText, directory);
   }
   return server;
 }
 
-/* gnutls-serv echoing what it receives, with NAME's chain and key. Both
-** try another port when the one chosen was taken before they bound it. */
+/* openssl s_server with NAME's chain and key; extra options after them;
+** it runs in directory (where -WWW finds its files). */
+inline std::unique_ptr<Server> OpenSslServer(const Pki& pki, const std::string& name,
+                                             const std::vector<std::string>& extra,
+                                             const std::string& outputFile,
+                                             const std::string& directory = ".") {
+  return OnFreePort(
+      [&](const std::string& port) {
+        return std::vector<std::string>{"openssl",     "s_server",
+                                        "-accept",     "127.0.0.1:" + port,
+                                        "-cert",       UnixPath(pki.Cert(name)),
+                                        "-cert_chain", UnixPath(pki.Cert("intermediate")),
+                                        "-key",        UnixPath(pki.Key(name)),
+                                        "-ign_eof"};
+      },
+      extra, outputFile, "ACCEPT", directory);
+}
+
+/* gnutls-serv echoing what it receives, with NAME's chain and key. */
 inline std::unique_ptr<Server> GnuTlsServer(const Pki& pki, const std::string& name,
-                                            std::vector<std::string> extra,
+                                            const std::vector<std::string>& extra,
                                             const std::string& outputFile) {
-  std::unique_ptr<Server> server;
-  for (int attempt = 0; attempt < 3 && !(server && server->ready()); ++attempt) {
-    int port = FreePort();
-    std::vector<std::string> argv = {"gnutls-serv",    "--echo",
-                                     "--port",         std::to_string(port),
-                                     "--x509certfile", UnixPath(pki.Chain(name)),
-                                     "--x509keyfile",  UnixPath(pki.Key(name))};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    server = std::make_unique<Server>(argv, port, outputFile, "...done");
-  }
-  return server;
+  return OnFreePort(
+      [&](const std::string& port) {
+        return std::vector<std::string>{"gnutls-serv",    "--echo",
+                                        "--port",         port,
+                                        "--x509certfile", UnixPath(pki.Chain(name)),
+                                        "--x509keyfile",  UnixPath(pki.Key(name))};
+      },
+      extra, outputFile, "...done");
 }
 
 /* A relay on a free loopback port to a server's port. The client's bytes
@@ -333,15 +330,7 @@ class Relay {
   using Tamper = std::function<std::string(const Record&, bool& cut)>;
 
   Relay(int serverPort, Tamper tamper) : tamper_(std::move(tamper)) {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = inet_addr("127.0.0.1");
-    int length = sizeof address;
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listener_, 1);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    listener_ = loopback::Listener("127.0.0.1", &port_);
     thread_ = std::thread([this, serverPort] { Run(serverPort); });
   }
   ~Relay() {
@@ -352,40 +341,25 @@ class Relay {
   int port() const { return port_; }
 
  private:
-  static bool Readable(SOCKET s, int milliseconds) {
-    FD_SET set;
-    FD_ZERO(&set);
-    FD_SET(s, &set);
-    timeval wait = {0, milliseconds * 1000};
-    return select(0, &set, nullptr, nullptr, &wait) == 1;
-  }
-
   void Run(int serverPort) {
-    SOCKET client = INVALID_SOCKET;
-    for (Clock::time_point end = Clock::now() + std::chrono::seconds(20);
-         !stop_ && Clock::now() < end;) {
-      if (Readable(listener_, 50)) {
-        client = accept(listener_, nullptr, nullptr);
-        break;
-      }
+    SOCKET client = INVALID_SOCKET;  // 20 seconds at most
+    for (int wait = 0; wait < 400 && !stop_ && client == INVALID_SOCKET; ++wait) {
+      if (loopback::Ready(listener_, false, 50)) client = accept(listener_, nullptr, nullptr);
     }
     if (client == INVALID_SOCKET) return;
     SOCKET server = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<u_short>(serverPort));
-    address.sin_addr.s_addr = inet_addr("127.0.0.1");
+    sockaddr_in address = loopback::Address("127.0.0.1", serverPort);
     connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address);
     std::string fromServer;
     bool open = true;
     char chunk[16384];
     for (Clock::time_point end = Clock::now() + std::chrono::seconds(30);
          open && !stop_ && Clock::now() < end;) {
-      if (Readable(client, 10)) {
+      if (loopback::Ready(client, false, 10)) {
         int n = recv(client, chunk, sizeof chunk, 0);
         if (n <= 0 || send(server, chunk, n, 0) != n) break;
       }
-      if (Readable(server, 10)) {
+      if (loopback::Ready(server, false, 10)) {
         int n = recv(server, chunk, sizeof chunk, 0);
         if (n <= 0) break;
         fromServer.append(chunk, static_cast<size_t>(n));
