@@ -21,10 +21,10 @@ namespace {
 
 const char kElementSeparator = '\n';
 // An element's key name is cut to this many bytes as UTF-8 writes it
-// (letters from 0x80 up take two). The element's own name is stored whole
-// in $ELEMENTS; the key name only has to be unique and readable, and short,
-// as a record nests lists in lists and Windows limits the whole path of a
-// file (260 characters) and of a registry key.
+// (letters from 0x80 up take two). The element's name is stored whole
+// among its fields; the key name only has to be unique and readable, and
+// short, as a record nests lists in lists and Windows limits the whole path
+// of a file (260 characters) and of a registry key.
 const unsigned kLongestElementKey = 32;
 
 std::string Folded(const zustring& name) {
@@ -48,9 +48,9 @@ StoredValue IntegerValue(const zustring& name, uint32_t integer) {
 
 /* A key name for an element named name: cut to kLongestElementKey, the
 ** bytes that no key name may hold replaced, and so are trailing blanks and
-** dots (Windows drops them from file names); a name Windows takes for a device gets a '_' in front;
-** numbered when it is not unique in its list or is still no good key
-** name. */
+** dots (Windows drops them from file names); a name Windows takes for a
+** device gets a '_' in front; numbered when it is not unique in its list
+** or is still no good key name. */
 zustring ElementKeyName(const zustring& name, std::set<std::string>& used) {
   unsigned keep = 0;
   for (unsigned bytes = 0; keep < name.Length(); ++keep) {
