@@ -3,7 +3,7 @@
 // tinyproxy, the upload server (http_upload_server.py, whose parsers are
 // Python's and werkzeug's) and a scripted server run by a thread of the
 // test for the answers no real server gives. Every wait is bounded. Needs
-// loopback::Environment.
+// Windows Sockets started.
 #pragma once
 
 #include <atomic>
@@ -55,21 +55,22 @@ inline Server Nginx(const std::string& dir, const std::string& user = "u",
                     const std::string& password = "p", const std::string& cert = "",
                     const std::string& key = "") {
   std::filesystem::create_directories(dir + "/www/private");
-  std::ofstream(dir + "/htpasswd") << user << ":{PLAIN}" << password << "\n";
+  std::ofstream(dir + "/htpasswd", std::ios::binary) << user << ":{PLAIN}" << password << "\n";
   int port = tlspeers::FreePort();
-  std::ofstream conf(dir + "/nginx.conf");
-  conf << "daemon off; master_process off; pid " << dir << "/nginx.pid;\nevents {}\nhttp {";
+  std::string home = UnixPath(dir);  // nginx reads Linux paths
+  std::ofstream conf(dir + "/nginx.conf", std::ios::binary);
+  conf << "daemon off; master_process off; pid " << home << "/nginx.pid;\nevents {}\nhttp {";
   for (const char* temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"}) {
-    conf << " " << temp << "_temp_path " << dir << "/temp;";
+    conf << " " << temp << "_temp_path " << home << "/temp;";
   }
   conf << " server { listen 127.0.0.1:" << port << (cert.empty() ? "; " : " ssl; ssl_certificate ")
-       << (cert.empty() ? "" : cert + "; ssl_certificate_key " + key + "; ") << "root " << dir
-       << "/www; location /private/ { auth_basic zu; auth_basic_user_file " << dir
-       << "/htpasswd; } } }\n";
+       << (cert.empty() ? "" : UnixPath(cert) + "; ssl_certificate_key " + UnixPath(key) + "; ")
+       << "root " << home << "/www; location /private/ { auth_basic zu; auth_basic_user_file "
+       << home << "/htpasswd; } } }\n";
   conf.close();
   return std::make_unique<ServerProcess>(
-      std::vector<std::string>{"nginx", "-p", dir, "-c", dir + "/nginx.conf", "-e", "stderr"}, port,
-      dir + "/nginx.log");
+      std::vector<std::string>{"nginx", "-p", home, "-c", home + "/nginx.conf", "-e", "stderr"},
+      port, dir + "/nginx.log");
 }
 
 /* tinyproxy allowing CONNECT to the given ports, with Basic authentication
@@ -77,13 +78,13 @@ inline Server Nginx(const std::string& dir, const std::string& user = "u",
 inline Server Tinyproxy(const std::string& dir, std::vector<int> connectPorts,
                         const std::string& user = "", const std::string& password = "") {
   int port = tlspeers::FreePort();
-  std::ofstream conf(dir + "/tinyproxy.conf");
+  std::ofstream conf(dir + "/tinyproxy.conf", std::ios::binary);
   conf << "Port " << port << "\nListen 127.0.0.1\nTimeout 30\nAllow 127.0.0.1\nLogLevel Error\n"
        << (user.empty() ? "" : "BasicAuth " + user + " " + password + "\n");
   for (int connectPort : connectPorts) conf << "ConnectPort " << connectPort << "\n";
   conf.close();
   return std::make_unique<ServerProcess>(
-      std::vector<std::string>{"tinyproxy", "-d", "-c", dir + "/tinyproxy.conf"}, port,
+      std::vector<std::string>{"tinyproxy", "-d", "-c", UnixPath(dir + "/tinyproxy.conf")}, port,
       dir + "/tinyproxy.log");
 }
 
@@ -93,8 +94,15 @@ inline Server UploadServer(const std::string& dir, const std::string& cert = "",
   int port = tlspeers::FreePort();
   return std::make_unique<ServerProcess>(
       std::vector<std::string>{"/usr/bin/python3", ZU_TEST_SUPPORT_DIR "/http_upload_server.py",
-                               std::to_string(port), cert, key},
+                               std::to_string(port), cert.empty() ? "" : UnixPath(cert),
+                               key.empty() ? "" : UnixPath(key)},
       port, dir + "/upload.log");
+}
+
+/* A loopback URL; https names localhost, as Wine matches no IP address. */
+inline std::string Url(int port, const std::string& path, const std::string& scheme = "http") {
+  return scheme + (scheme == "https" ? "://localhost:" : "://127.0.0.1:") + std::to_string(port) +
+         path;
 }
 
 /* Whether the upload server's answer holds this line (words joined by tabs). */

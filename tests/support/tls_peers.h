@@ -190,6 +190,21 @@ class Pki {
     CertCloseStore(store, 0);
   }
 
+  /* Takes the PKI's certificates out of Windows' user stores, which outlive tests. */
+  static void LeaveSystemStores() {
+#ifdef _WIN32
+    for (const char* name : {"MY", "CA", "ROOT"}) {
+      HCERTSTORE store = CertOpenSystemStoreA(0, name);
+      for (int i = 0; store && i < 100; ++i) {
+        PCCERT_CONTEXT c = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0,
+                                                      CERT_FIND_SUBJECT_STR_A, "zu tests", nullptr);
+        if (!c || !CertDeleteCertificateFromStore(c)) break;
+      }
+      if (store) CertCloseStore(store, 0);
+    }
+#endif
+  }
+
   /* Imports a PFX file into the stores as an administrator would: its
   ** leaf (the certificate that issued none of the others) with its key
   ** into the personal store (MY), the others into the intermediates' store

@@ -32,22 +32,7 @@ class ZuadmCert : public testing::Test {
     ASSERT_TRUE(pki_->made());
   }
   void TearDown() override {
-#ifdef _WIN32
-    // The system's stores outlive the test: out go the PKI's certificates.
-    for (const char* name : {"MY", "CA", "ROOT"}) {
-      HCERTSTORE store = CertOpenSystemStoreA(0, name);
-      std::vector<PCCERT_CONTEXT> ours;
-      for (PCCERT_CONTEXT c = nullptr; store && (c = CertEnumCertificatesInStore(store, c));) {
-        char subject[256] = "";
-        CertNameToStrA(X509_ASN_ENCODING, &c->pCertInfo->Subject, CERT_X500_NAME_STR, subject,
-                       sizeof subject);
-        if (std::string(subject).find("O=zu tests") != std::string::npos)
-          ours.push_back(CertDuplicateCertificateContext(c));
-      }
-      for (PCCERT_CONTEXT c : ours) CertDeleteCertificateFromStore(c);
-      if (store) CertCloseStore(store, 0);
-    }
-#endif
+    tlspeers::Pki::LeaveSystemStores();
     WSACleanup();
   }
 

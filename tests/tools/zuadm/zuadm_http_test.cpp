@@ -1,46 +1,42 @@
 // zuadm http as a user runs it: a real process against nginx over https,
 // tinyproxy, the upload server and a scripted server on loopback.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "support/http_peers.h"
+#include "support/standin_root.h"
 #include "support/temp_dir.h"
 #include "support/tls_peers.h"
 
 namespace {
 
 using http_peers::HasLine;
+using http_peers::Url;
 
 class ZuadmHttp : public ::testing::Test {
  protected:
-  /* Runs zuadm http in the temp directory, its output in out.txt and
-  ** err.txt; with terminal, under script(1), so that stderr is a terminal
-  ** (and lands in out.txt). The exit code. */
-  int Run(std::vector<std::string> args, bool terminal = false) {
-    std::string command = ZUADM_PATH " http";
-    for (const std::string& arg : args) command.append(" '").append(arg).append("'");
-    if (terminal) command = "script -qec \"" + command + " >body.bin\" /dev/null";
-    int status =
-        std::system(("cd " + dir.path() + " && " + command + " >out.txt 2>err.txt").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  void SetUp() override {
+    if (!tlspeers::LinuxPeers()) GTEST_SKIP() << tlspeers::kNoLinuxPeers;
   }
-  std::string Url(int port, const std::string& path, const char* scheme = "http") {
-    return std::string(scheme) + "://127.0.0.1:" + std::to_string(port) + path;
+  void TearDown() override { tlspeers::Pki::LeaveSystemStores(); }
+  /* zuadm http's exit code, run in dir with its output in out.txt, err.txt. */
+  int Run(std::vector<std::string> args) {
+    args.insert(args.begin(), {ZUADM_PATH, "http"});
+    return RunProcess(args, dir.path(), dir / "out.txt", dir / "err.txt");
   }
 
   loopback::Environment network;
   TempDir dir;
+  SharedRegistry registry{dir / "win32"};  // the user's stores, which zuadm shares
 };
 
 TEST_F(ZuadmHttp, TransfersAndFailures) {
   tlspeers::Pki pki(dir.path());
-  pki.TrustRoot();  // the stand-in root that zuadm inherits
+  pki.TrustRoot();
   http_peers::Server nginx =
       http_peers::Nginx(dir / "nginx", "user", "secret", pki.Chain("server"), pki.Key("server"));
   http_peers::Server proxy = http_peers::Tinyproxy(dir / "nginx", {nginx->port()});
@@ -53,19 +49,22 @@ TEST_F(ZuadmHttp, TransfersAndFailures) {
 
   EXPECT_EQ(Run({"-o", "saved", Url(nginx->port(), "/big", "https")}), 0);
   EXPECT_TRUE(dir.Read("saved") == bytes);
-  EXPECT_EQ(Run({"-x", "127.0.0.1:" + std::to_string(proxy->port()), "-i",
-                 Url(nginx->port(), "/big", "https")}),
-            0);
+  EXPECT_EQ(0, Run({"-x", "127.0.0.1:" + std::to_string(proxy->port()), "-i",
+                    Url(nginx->port(), "/big", "https")}));
   std::string out = dir.Read("out.txt");
   EXPECT_NE(out.find("Content-Length: 3145728\r\n"), std::string::npos);
   EXPECT_TRUE(out.size() > bytes.size() && out.substr(out.size() - bytes.size()) == bytes);
   EXPECT_EQ(Run({Url(nginx->port(), "/private/x", "https"), "-u", "user:secret"}),
             0);  // options after the URL
   EXPECT_EQ(dir.Read("out.txt"), "private");
-  // A terminal sees the progress of a body over 1 MiB.
-  EXPECT_EQ(Run({Url(nginx->port(), "/big", "https")}, true), 0);
-  EXPECT_NE(dir.Read("out.txt").find("3.0 MiB received"), std::string::npos);
-  EXPECT_NE(dir.Read("out.txt").find("100%"), std::string::npos);
+#ifndef _WIN32  // script(1) gives zuadm a terminal, which sees the progress past 1 MiB
+  std::string shown, command = "cd " + tlspeers::Quote(dir.path()) +
+                               " && script -qec '" ZUADM_PATH " http " +
+                               Url(nginx->port(), "/big", "https") + " >b' /dev/null";
+  EXPECT_EQ(0, tlspeers::Shell(command, &shown));
+  EXPECT_NE(shown.find("3.0 MiB received"), std::string::npos);
+  EXPECT_NE(shown.find("100%"), std::string::npos);
+#endif
 
   // Failures leave the old file as it was, with nothing beside it.
   http_peers::ScriptedServer cut("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nonly 14 bytes.");
@@ -79,7 +78,7 @@ TEST_F(ZuadmHttp, TransfersAndFailures) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Run({"-o", "saved", c.url}), 1);
-    EXPECT_EQ(dir.Read("err.txt"), "zuadm: " + c.error + "\n");
+    EXPECT_EQ(dir.ReadText("err.txt"), "zuadm: " + c.error + "\n");
   }
   EXPECT_TRUE(dir.Read("saved") == bytes);
   for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
@@ -98,8 +97,6 @@ TEST_F(ZuadmHttp, TransfersAndFailures) {
   EXPECT_TRUE(HasLine(dir.Read("out.txt"), "field\tb\t782079"));
   EXPECT_EQ(Run({"-G", "-d", "a=1", "-d", "b=x y", Url(upload->port(), "/q")}), 0);
   EXPECT_TRUE(HasLine(dir.Read("out.txt"), "target\t/q?a=1&b=x+y"));
-  EXPECT_EQ(Run({"-F", "f=@missing", Url(upload->port(), "/up")}), 1);
-  EXPECT_EQ(dir.Read("err.txt"), "zuadm: Arquivo missing inexistente\n");
 }
 
 TEST_F(ZuadmHttp, BadCommandLines) {
@@ -108,15 +105,14 @@ TEST_F(ZuadmHttp, BadCommandLines) {
       {"http://a/", "http://b/"},
       {"-F", "novalue", "http://a/"},
       {"-F", "f=@", "http://a/"},
-      {"-z", "u"},
       {"-G", "-F", "a=b", "u"},
       {"-x", "host:70000", "http://a/"},
       {"-u", "nopassword", "u"},
-      {"u", "-o"},
   };
   for (const auto& args : cases) {
     EXPECT_EQ(Run(args), 2) << (args.empty() ? "" : args[0]);
-    EXPECT_EQ(dir.Read("err.txt").find("usage: zuadm http"), dir.Read("err.txt").find('\n') + 1);
+    EXPECT_EQ(dir.ReadText("err.txt").find("usage: zuadm http"),
+              dir.ReadText("err.txt").find('\n') + 1);
   }
 }
 
