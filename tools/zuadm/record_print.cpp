@@ -1,5 +1,5 @@
 /*
-** Prints a record through a record stream that builds indented lines.
+** Prints a record as indented lines or as JSON, through record streams.
 */
 #include "tools/zuadm/record_print.h"
 
@@ -28,7 +28,35 @@ zustring Quoted(const zustring& text) {
   return quoted;
 }
 
-class PrintingStream : public RecordStream {
+/* The typed writes of a record stream as texts, for printers that differ
+** only in how they lay out a field and quote its value. */
+class FieldStream : public RecordStream {
+ public:
+  bool WriteInt(const zustring& key, int32_t value) override {
+    zustring number;
+    number.Format("%d", value);
+    return Field(key, number, kNumber);
+  }
+  bool WriteBool(const zustring& key, bool value) override {
+    return Field(key, zustring(value ? "true" : "false"), kNumber);
+  }
+  bool WriteString(const zustring& key, const zustring& value) override {
+    return Field(key, value, kText);
+  }
+  bool WriteIpAddress(const zustring& key, uint32_t address) override {
+    return Field(key, IpAddressText(address), kAddress);
+  }
+  bool WriteMacAddress(const zustring& key, const MacAddress& address) override {
+    return Field(key, MacAddressText(address), kAddress);
+  }
+  void EncodeSecret(zustring& secret) override { secret = EncodeStoredSecret(secret); }
+
+ protected:
+  enum Kind { kNumber, kText, kAddress };
+  virtual bool Field(const zustring& key, const zustring& value, Kind kind) = 0;
+};
+
+class PrintingStream : public FieldStream {
  public:
   zustring text;
 
@@ -36,23 +64,6 @@ class PrintingStream : public RecordStream {
   bool EndRecord(const zustring&) override { return true; }
   bool BeginList(const zustring& key) override { return Line(key + " [", 1); }
   bool EndList(const zustring&) override { return Line(zustring("]"), -1); }
-  bool WriteInt(const zustring& key, int32_t value) override {
-    zustring number;
-    number.Format("%d", value);
-    return Field(key, number);
-  }
-  bool WriteBool(const zustring& key, bool value) override {
-    return Field(key, zustring(value ? "true" : "false"));
-  }
-  bool WriteString(const zustring& key, const zustring& value) override {
-    return Field(key, Quoted(value));
-  }
-  bool WriteIpAddress(const zustring& key, uint32_t address) override {
-    return Field(key, IpAddressText(address));
-  }
-  bool WriteMacAddress(const zustring& key, const MacAddress& address) override {
-    return Field(key, MacAddressText(address));
-  }
   bool BeginElement(const zustring& tag, const zustring& name) override {
     return Line(tag + " " + Quoted(name), 1);
   }
@@ -60,10 +71,12 @@ class PrintingStream : public RecordStream {
     --depth_;
     return true;
   }
-  void EncodeSecret(zustring& secret) override { secret = EncodeStoredSecret(secret); }
 
  private:
-  bool Field(const zustring& key, const zustring& value) { return Line(key + " = " + value, 0); }
+  /* Texts in quotes; numbers and addresses as they are. */
+  bool Field(const zustring& key, const zustring& value, Kind kind) override {
+    return Line(key + " = " + (kind == kText ? Quoted(value) : value), 0);
+  }
   /* One line at the current depth; nesting 1 indents the lines after it,
   ** -1 ends an indented block before it. */
   bool Line(const zustring& line, int nesting) {
@@ -76,7 +89,7 @@ class PrintingStream : public RecordStream {
 };
 
 /* Writes JSON: objects for the record and elements, arrays for lists. */
-class JsonStream : public RecordStream {
+class JsonStream : public FieldStream {
  public:
   zustring text;
 
@@ -91,23 +104,6 @@ class JsonStream : public RecordStream {
     return true;
   }
   bool EndList(const zustring&) override { return Close("]"); }
-  bool WriteInt(const zustring& key, int32_t value) override {
-    zustring number;
-    number.Format("%d", value);
-    return Member(key, number);
-  }
-  bool WriteBool(const zustring& key, bool value) override {
-    return Member(key, zustring(value ? "true" : "false"));
-  }
-  bool WriteString(const zustring& key, const zustring& value) override {
-    return Member(key, JsonString(value));
-  }
-  bool WriteIpAddress(const zustring& key, uint32_t address) override {
-    return Member(key, JsonString(IpAddressText(address)));
-  }
-  bool WriteMacAddress(const zustring& key, const MacAddress& address) override {
-    return Member(key, JsonString(MacAddressText(address)));
-  }
   bool BeginElement(const zustring& tag, const zustring& name) override {
     Separate();
     Open("{");
@@ -115,9 +111,12 @@ class JsonStream : public RecordStream {
     return Member(zustring("$NAME"), JsonString(name));
   }
   bool EndElement(const zustring&) override { return Close("}"); }
-  void EncodeSecret(zustring& secret) override { secret = EncodeStoredSecret(secret); }
 
  private:
+  /* Numbers and booleans bare; texts and addresses as JSON strings. */
+  bool Field(const zustring& key, const zustring& value, Kind kind) override {
+    return Member(key, kind == kNumber ? value : JsonString(value));
+  }
   /* A comma before every member or element but the first of its parent. */
   void Separate() {
     if (!first_.empty() && !first_.back()) text += ",";
