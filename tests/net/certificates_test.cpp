@@ -254,7 +254,9 @@ TEST_F(CertificatesTest, InspectsCertificateMessages) {
     std::free(name);
     // With the intermediate the chain verifies; the first certificate
     // alone cannot be completed.
-    if (message == &whole || !WineAcceptsPartialChains()) EXPECT_EQ(message == &whole, valid);
+    if (message == &whole || !WineAcceptsPartialChains()) {
+      EXPECT_EQ(message == &whole, valid);
+    }
     EXPECT_EQ(message == &whole
                   ? ""
                   : "um certificado veio truncado em 2 mensagens, nao vai dar para ler.\n",
